@@ -1,0 +1,13 @@
+# GoogleTest from Debian's source package, built with our own compiler for each target.
+set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+if(NOT EXISTS ${GOOGLETEST_SOURCE_DIR}/googletest/src/gtest-all.cc)
+  message(FATAL_ERROR "GoogleTest sources not found in ${GOOGLETEST_SOURCE_DIR} (apt-get install googletest)")
+endif()
+set(gtest_dir ${GOOGLETEST_SOURCE_DIR}/googletest)
+add_library(gtest STATIC ${gtest_dir}/src/gtest-all.cc)
+target_include_directories(gtest SYSTEM PUBLIC ${gtest_dir}/include PRIVATE ${gtest_dir})
+target_compile_options(gtest PRIVATE -w)
+find_package(Threads REQUIRED)
+target_link_libraries(gtest PUBLIC Threads::Threads)
+add_library(gtest_main STATIC ${gtest_dir}/src/gtest_main.cc)
+target_link_libraries(gtest_main PUBLIC gtest)

@@ -1,0 +1,60 @@
+// CFileDX: the owner of one open file. Every file the program reads or writes goes
+// through it. Results are plain values: a count of bytes, or true/false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Modes of OpenForWrite.
+constexpr uint32_t CreateOrTruncate = 0;  // an existing file is emptied, a missing one created
+constexpr uint32_t OpenOrCreate = 1;      // an existing file keeps its bytes
+
+// Windows error codes recorded by a failed OpenForRead (the POSIX build maps errno to them).
+constexpr uint32_t ErrorFileNotFound = 2;
+constexpr uint32_t ErrorPathNotFound = 3;
+constexpr uint32_t ErrorAccessDenied = 5;
+
+class CFileDX {
+public:
+    CFileDX() = default;
+    virtual ~CFileDX();
+    CFileDX(const CFileDX&) = delete;
+    CFileDX& operator=(const CFileDX&) = delete;
+
+    // Opens an existing file for sequential reading; others may read it meanwhile. False
+    // when a file is already open here (it stays open) or the open fails (recording why).
+    bool OpenForRead(const char16_t* path);
+
+    // Opens a file for exclusive writing, created or truncated as `mode` says. False when
+    // a file is already open here or the open fails (a read-only file, say).
+    bool OpenForWrite(const char16_t* path, uint32_t mode);
+
+    // Low 32 bits of the file's size; 0xFFFFFFFF when it cannot be had.
+    uint32_t GetSize();
+
+    // The whole 64-bit size and the current position, for bounds checks before reading.
+    bool GetFullSize(uint64_t* size);
+    bool GetPosition(uint64_t* position);
+
+    // Bytes actually read or written; 0 on failure or at the end of the file.
+    uint32_t Read(void* buffer, uint32_t length);
+    uint32_t Write(const void* buffer, uint32_t length);
+
+    // Moves to an absolute position from the start of the file.
+    bool Seek(int64_t position);
+
+    void Close();
+
+    bool IsOpen() const { return handle_ != InvalidHandle; }
+    uint32_t LastError() const { return lastError_; }
+
+private:
+    // INVALID_HANDLE_VALUE on Windows and -1 as a descriptor elsewhere: the same bits.
+    static constexpr intptr_t InvalidHandle = -1;
+
+    intptr_t handle_ = InvalidHandle;
+    uint32_t lastError_ = 0;
+};
+
+// Path of the running program into `path` of `capacity` units; false when it does not fit.
+bool GetProgramPath(char16_t* path, size_t capacity);

@@ -1,0 +1,146 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "package/file.h"
+#include "text/codepage.h"
+
+namespace {
+
+bool ToNativePath(const char16_t* path, std::string* native) {
+    size_t length = std::char_traits<char16_t>::length(path);
+    if (length == 0) return false;
+    size_t needed = WideToCodePage(CodePageUtf8, path, length, nullptr, 0);
+    if (needed == 0) return false;
+    native->resize(needed);
+    return WideToCodePage(CodePageUtf8, path, length, native->data(), needed) == needed;
+}
+
+uint32_t WindowsError(int error) {
+    switch (error) {
+        case ENOENT:
+            return ErrorFileNotFound;
+        case ENOTDIR:
+            return ErrorPathNotFound;
+        default:
+            return ErrorAccessDenied;
+    }
+}
+
+}  // namespace
+
+CFileDX::~CFileDX() {
+    Close();
+}
+
+bool CFileDX::OpenForRead(const char16_t* path) {
+    if (IsOpen()) return false;
+    std::string native;
+    if (!ToNativePath(path, &native)) {
+        lastError_ = ErrorPathNotFound;
+        return false;
+    }
+    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
+        // Windows refuses to open a folder as a file.
+        close(fd);
+        fd = -1;
+        errno = EISDIR;
+    }
+    if (fd < 0) {
+        lastError_ = WindowsError(errno);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
+    if (IsOpen()) return false;
+    std::string native;
+    if (!ToNativePath(path, &native)) return false;
+    // A file without its owner's write bit stands for Windows' read-only attribute, which
+    // refuses writing even to an administrator (root would otherwise pass).
+    struct stat info;
+    if (stat(native.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || !(info.st_mode & S_IWUSR)))
+        return false;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenOrCreate ? 0 : O_TRUNC);
+    int fd = open(native.c_str(), flags, 0644);
+    if (fd < 0) return false;
+    handle_ = fd;
+    return true;
+}
+
+uint32_t CFileDX::GetSize() {
+    uint64_t size;
+    if (!GetFullSize(&size)) return 0xFFFFFFFF;
+    return static_cast<uint32_t>(size);
+}
+
+bool CFileDX::GetFullSize(uint64_t* size) {
+    struct stat info;
+    if (!IsOpen() || fstat(static_cast<int>(handle_), &info) != 0) return false;
+    *size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+bool CFileDX::GetPosition(uint64_t* position) {
+    if (!IsOpen()) return false;
+    off_t offset = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+    if (offset < 0) return false;
+    *position = static_cast<uint64_t>(offset);
+    return true;
+}
+
+uint32_t CFileDX::Read(void* buffer, uint32_t length) {
+    if (!IsOpen()) return 0;
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t got =
+            read(static_cast<int>(handle_), static_cast<char*>(buffer) + done, length - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return 0;
+        if (got == 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
+}
+
+uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
+    if (!IsOpen()) return 0;
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t put = write(static_cast<int>(handle_), static_cast<const char*>(buffer) + done,
+                            length - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return 0;
+        done += static_cast<uint32_t>(put);
+    }
+    return done;
+}
+
+bool CFileDX::Seek(int64_t position) {
+    if (!IsOpen() || position < 0) return false;
+    return lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+void CFileDX::Close() {
+    if (!IsOpen()) return;
+    close(static_cast<int>(handle_));
+    handle_ = InvalidHandle;
+}
+
+bool GetProgramPath(char16_t* path, size_t capacity) {
+    char native[4096];
+    ssize_t length = readlink("/proc/self/exe", native, sizeof native);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof native) return false;
+    size_t needed = CodePageToWide(CodePageUtf8, native, static_cast<size_t>(length), nullptr, 0);
+    if (needed == 0 || needed >= capacity) return false;
+    CodePageToWide(CodePageUtf8, native, static_cast<size_t>(length), path, capacity);
+    path[needed] = 0;
+    return true;
+}

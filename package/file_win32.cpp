@@ -1,0 +1,89 @@
+#include "package/file.h"
+
+#include "text/win32.h"
+
+namespace {
+// FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE
+constexpr DWORD OpenFlags = 0x08000020;
+
+HANDLE AsHandle(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+}  // namespace
+
+CFileDX::~CFileDX() {
+    Close();
+}
+
+bool CFileDX::OpenForRead(const char16_t* path) {
+    if (IsOpen()) return false;
+    HANDLE handle = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                OpenFlags, nullptr);
+    handle_ = reinterpret_cast<intptr_t>(handle);
+    if (handle == INVALID_HANDLE_VALUE) {
+        lastError_ = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
+    if (IsOpen()) return false;
+    DWORD disposition = mode == OpenOrCreate ? OPEN_ALWAYS : CREATE_ALWAYS;
+    HANDLE handle =
+        CreateFileW(AsWide(path), GENERIC_WRITE, 0, nullptr, disposition, OpenFlags, nullptr);
+    handle_ = reinterpret_cast<intptr_t>(handle);
+    return handle != INVALID_HANDLE_VALUE;
+}
+
+uint32_t CFileDX::GetSize() {
+    return GetFileSize(AsHandle(handle_), nullptr);
+}
+
+bool CFileDX::GetFullSize(uint64_t* size) {
+    LARGE_INTEGER value;
+    if (!GetFileSizeEx(AsHandle(handle_), &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+bool CFileDX::GetPosition(uint64_t* position) {
+    LARGE_INTEGER zero{}, value;
+    if (!SetFilePointerEx(AsHandle(handle_), zero, &value, FILE_CURRENT)) return false;
+    *position = static_cast<uint64_t>(value.QuadPart);
+    return true;
+}
+
+uint32_t CFileDX::Read(void* buffer, uint32_t length) {
+    DWORD done = 0;
+    if (!ReadFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
+    return done;
+}
+
+uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
+    DWORD done = 0;
+    if (!WriteFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
+    return done;
+}
+
+bool CFileDX::Seek(int64_t position) {
+    LONG high = static_cast<LONG>(position >> 32);
+    SetLastError(0);
+    DWORD low = SetFilePointer(AsHandle(handle_), static_cast<LONG>(position & 0xFFFFFFFF), &high,
+                               FILE_BEGIN);
+    // A position whose low 32 bits are all ones also returns 0xFFFFFFFF.
+    return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+}
+
+void CFileDX::Close() {
+    if (!IsOpen()) return;
+    CloseHandle(AsHandle(handle_));
+    handle_ = InvalidHandle;
+}
+
+bool GetProgramPath(char16_t* path, size_t capacity) {
+    if (capacity == 0 || capacity > 0xFFFFFFFF) return false;
+    DWORD length = GetModuleFileNameW(nullptr, AsWide(path), static_cast<DWORD>(capacity));
+    // A path that does not fit comes back cut to the capacity.
+    return length != 0 && length < capacity;
+}

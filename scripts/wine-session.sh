@@ -1,0 +1,67 @@
+# Sourced by the test and demo scripts: a private Xvfb display and one long-lived
+# wineserver for a Wine prefix, both stopped by stop_wine_session.
+#   start_wine_session PREFIX   exports DISPLAY, WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES
+#   stop_wine_session
+#
+# Run as root, Wine would let every program write read-only files, which Windows refuses
+# even to an administrator. So root runs Wine as the unprivileged user $WINE_RUN_AS, and
+# scripts/wine-run.sh (ctest's emulator) switches to it too.
+
+WINE_TEST_USER=${WINE_TEST_USER:-updater-wine}
+
+# Runs a command as the Wine user when we are root, else as ourselves.
+as_wine_user() {
+  if [ -n "${WINE_RUN_AS:-}" ]; then
+    local home
+    home=$(getent passwd "$WINE_RUN_AS" | cut -d: -f6)
+    setpriv --reuid="$WINE_RUN_AS" --regid="$WINE_RUN_AS" --init-groups \
+      env HOME="$home" USER="$WINE_RUN_AS" "$@"
+  else
+    "$@"
+  fi
+}
+
+start_wine_session() {
+  local prefix=$1 logs
+  logs=$(dirname "$prefix")/wine-logs
+  if [ "$(id -u)" -eq 0 ]; then
+    id -u "$WINE_TEST_USER" >/dev/null 2>&1 ||
+      useradd --create-home --shell /usr/sbin/nologin "$WINE_TEST_USER" || return 1
+    export WINE_RUN_AS=$WINE_TEST_USER
+  fi
+  mkdir -p "$prefix" "$logs"
+  [ -n "${WINE_RUN_AS:-}" ] && chown -R "$WINE_RUN_AS:" "$prefix" "$logs"
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+  # Let Xvfb pick a free display and tell us which one.
+  local displayfile=$logs/display
+  rm -f "$displayfile"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >"$logs/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 100); do
+    [ -s "$displayfile" ] && break
+    sleep 0.1
+  done
+  [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=:$(head -n 1 "$displayfile")
+
+  # Wine's output goes to files: its background processes would hold a pipe open.
+  as_wine_user wineserver -p >"$logs/wineserver.log" 2>&1 &
+  as_wine_user wine wineboot -i >"$logs/wineboot.log" 2>&1
+  # No window manager: do not wait for one when windows close; crashes end at once.
+  as_wine_user wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+    >>"$logs/wineboot.log" 2>&1
+  as_wine_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >>"$logs/wineboot.log" 2>&1
+}
+
+stop_wine_session() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    as_wine_user wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "${XVFB_PID:-}" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=
+  fi
+}

@@ -1,0 +1,85 @@
+#include "fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "package/archive_format.h"
+
+namespace fs = std::filesystem;
+
+Bytes ToBytes(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+ScratchFolder::ScratchFolder() {
+    static std::atomic<unsigned> serial{0};
+    std::random_device random;
+    path_ = fs::temp_directory_path() /
+            ("updater-test-" + std::to_string(random()) + "-" + std::to_string(serial++));
+    fs::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    // Read-only files left by a test must not keep the folder alive.
+    for (auto& entry : fs::recursive_directory_iterator(path_, ignored))
+        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+std::u16string ScratchFolder::File(const std::string& name) const {
+    return (path_ / fs::u8path(name)).u16string();
+}
+
+void WriteFile(const std::u16string& path, const Bytes& bytes) {
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good());
+}
+
+Bytes ReadFile(const std::u16string& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+void PutLE32(Bytes& out, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+}  // namespace
+
+Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries) {
+    bool arc20 = format == FixtureFormat::Arc20;
+    size_t entrySize = arc20 ? sizeof(Arc20IndexEntry) : sizeof(PackFileIndexEntry);
+    size_t nameSize = arc20 ? sizeof(Arc20IndexEntry::name) : sizeof(PackFileIndexEntry::name);
+    Bytes out(sizeof(ArchiveHeader) + entries.size() * entrySize);
+    std::memcpy(out.data(), arc20 ? Arc20Magic : PackFileMagic, ArchiveMagicSize);
+    PutLE32(out, ArchiveMagicSize, static_cast<uint32_t>(entries.size()));
+    uint32_t offset = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        size_t at = sizeof(ArchiveHeader) + i * entrySize;
+        const FixtureEntry& entry = entries[i];
+        std::memcpy(&out[at], entry.name.data(), std::min(entry.name.size(), nameSize));
+        PutLE32(out, at + nameSize, offset);
+        PutLE32(out, at + nameSize + 4, static_cast<uint32_t>(entry.data.size()));
+        offset += static_cast<uint32_t>(entry.data.size());
+    }
+    for (const FixtureEntry& entry : entries)
+        out.insert(out.end(), entry.data.begin(), entry.data.end());
+    return out;
+}
+
+Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t imageSize) {
+    Bytes out(PackageOffset + PackageHeaderSize, 0);
+    for (size_t i = 0; i < imageSize && i < PackageOffset; ++i)
+        out[i] = static_cast<uint8_t>(i * 7 + 1);
+    std::memcpy(&out[PackageOffset], title.data(),
+                std::min<size_t>(title.size(), PackageHeaderSize));
+    out.insert(out.end(), archive.begin(), archive.end());
+    return out;
+}

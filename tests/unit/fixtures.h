@@ -1,0 +1,44 @@
+// Test fixtures built by code: scratch folders, files of given bytes, and update packages.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ToBytes(const std::string& text);
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // A path below the folder, as UTF-16 for the file handle.
+    std::u16string File(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteFile(const std::u16string& path, const Bytes& bytes);
+Bytes ReadFile(const std::u16string& path);
+
+struct FixtureEntry {
+    std::string name;  // stored bytes of the name, any encoding
+    Bytes data;
+};
+
+enum class FixtureFormat { Arc20, PackFile };
+
+// An archive: header, index and the entries' data back to back in index order.
+Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries);
+
+// A program file: `imageSize` bytes of image padded to the package offset, the 1024-byte
+// header holding `title` (stored bytes), then `archive`.
+Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t imageSize = 4096);
