@@ -56,5 +56,16 @@ private:
     uint32_t lastError_ = 0;
 };
 
+// Moves `source` over `target` in one step, so that a reader sees the old file or the new
+// one and never a partial file. False, with both files as they were, when the target is
+// read-only or the move fails.
+bool MoveFileOver(const char16_t* source, const char16_t* target);
+
+// Deletes a file; false when it could not be deleted.
+bool DeleteFileAt(const char16_t* path);
+
+// True when something (a file or a folder) exists at `path`.
+bool PathExists(const char16_t* path);
+
 // Path of the running program into `path` of `capacity` units; false when it does not fit.
 bool GetProgramPath(char16_t* path, size_t capacity);

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "package/file.h"
@@ -10,13 +12,22 @@
 
 namespace {
 
+// Paths arrive in Windows form: a backslash separates folders, as a slash does.
 bool ToNativePath(const char16_t* path, std::string* native) {
     size_t length = std::char_traits<char16_t>::length(path);
     if (length == 0) return false;
     size_t needed = WideToCodePage(CodePageUtf8, path, length, nullptr, 0);
     if (needed == 0) return false;
     native->resize(needed);
-    return WideToCodePage(CodePageUtf8, path, length, native->data(), needed) == needed;
+    if (WideToCodePage(CodePageUtf8, path, length, native->data(), needed) != needed) return false;
+    std::replace(native->begin(), native->end(), '\\', '/');
+    return true;
+}
+
+// Windows' read-only attribute, as the owner's missing write bit: it refuses writing and
+// replacing even to an administrator, where root would otherwise pass.
+bool IsReadOnly(const struct stat& info) {
+    return !(info.st_mode & S_IWUSR);
 }
 
 uint32_t WindowsError(int error) {
@@ -63,10 +74,8 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     if (IsOpen()) return false;
     std::string native;
     if (!ToNativePath(path, &native)) return false;
-    // A file without its owner's write bit stands for Windows' read-only attribute, which
-    // refuses writing even to an administrator (root would otherwise pass).
     struct stat info;
-    if (stat(native.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || !(info.st_mode & S_IWUSR)))
+    if (stat(native.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info)))
         return false;
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenOrCreate ? 0 : O_TRUNC);
     int fd = open(native.c_str(), flags, 0644);
@@ -143,4 +152,26 @@ bool GetProgramPath(char16_t* path, size_t capacity) {
     CodePageToWide(CodePageUtf8, native, static_cast<size_t>(length), path, capacity);
     path[needed] = 0;
     return true;
+}
+
+bool MoveFileOver(const char16_t* source, const char16_t* target) {
+    std::string from, to;
+    if (!ToNativePath(source, &from) || !ToNativePath(target, &to)) return false;
+    struct stat info;
+    if (stat(to.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info))) return false;
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool DeleteFileAt(const char16_t* path) {
+    std::string native;
+    if (!ToNativePath(path, &native)) return false;
+    struct stat info;
+    if (stat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || IsReadOnly(info)) return false;
+    return unlink(native.c_str()) == 0;
+}
+
+bool PathExists(const char16_t* path) {
+    std::string native;
+    struct stat info;
+    return ToNativePath(path, &native) && stat(native.c_str(), &info) == 0;
 }

@@ -87,3 +87,22 @@ bool GetProgramPath(char16_t* path, size_t capacity) {
     // A path that does not fit comes back cut to the capacity.
     return length != 0 && length < capacity;
 }
+
+bool MoveFileOver(const char16_t* source, const char16_t* target) {
+    // Windows refuses to replace a read-only file; Wine would replace it, so ask first.
+    DWORD attributes = GetFileAttributesW(AsWide(target));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return MoveFileExW(AsWide(source), AsWide(target),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool DeleteFileAt(const char16_t* path) {
+    return DeleteFileW(AsWide(path)) != 0;
+}
+
+bool PathExists(const char16_t* path) {
+    return GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
+}

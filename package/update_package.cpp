@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "package/file.h"
 #include "text/convert.h"
@@ -66,7 +67,8 @@ bool ReadArchiveIndex(ArchiveHeader& header, std::vector<ArchiveEntry>& entries,
     uint64_t indexLength = uint64_t{read.count} * layout->entrySize;
     if (indexLength > 0xFFFFFFFF) return false;
 
-    std::unique_ptr<char[]> index(new char[indexLength]());
+    std::unique_ptr<char[]> index(new (std::nothrow) char[indexLength]());
+    if (!index) return false;
     uint32_t length = static_cast<uint32_t>(indexLength);
     if (length != 0 && file.Read(index.get(), length) != length) return false;
 

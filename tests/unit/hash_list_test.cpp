@@ -1,0 +1,242 @@
+#include "package/hash_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "fixtures.h"
+#include "package/file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct StoredRecord {
+    std::string path;  // stored bytes
+    uint64_t value;
+};
+
+Bytes MakeHashList(const char* magic, uint32_t reserved, const std::vector<StoredRecord>& records,
+                   uint32_t count = UINT32_MAX) {
+    const size_t recordSize = std::strcmp(magic, HashListMagicV1) == 0 ? 64 : 256;
+    if (count == UINT32_MAX) count = static_cast<uint32_t>(records.size());
+    Bytes out(16 + records.size() * recordSize, 0);
+    std::memcpy(out.data(), magic, 8);
+    std::memcpy(&out[8], &reserved, 4);
+    std::memcpy(&out[12], &count, 4);
+    for (size_t i = 0; i < records.size(); ++i) {
+        uint8_t* record = &out[16 + i * recordSize];
+        std::memcpy(record, records[i].path.data(),
+                    std::min(records[i].path.size(), recordSize - 8));
+        std::memcpy(record + recordSize - 8, &records[i].value, 8);
+    }
+    return out;
+}
+
+HashListHeader Header(const char* magic, uint32_t count, uint32_t reserved = 0) {
+    HashListHeader header;
+    std::memcpy(header.magic, magic, 8);
+    header.reserved = reserved;
+    header.count = count;
+    return header;
+}
+
+// "データ" in code page 932 and in UTF-8; "ソ" ends in the byte of a backslash in 932.
+const std::string Data932 = "\x83\x66\x81\x5B\x83\x5E";
+const std::string DataUtf8 = "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF";
+const std::string So932 = "\x83\x5C";
+const std::string SoUtf8 = "\xE3\x82\xBD";
+
+class HashListFileTest : public ::testing::Test {
+protected:
+    bool Load(const Bytes& bytes) {
+        WriteFile(path_, bytes);
+        return LoadHashList(header_, entries_, path_.c_str());
+    }
+    void SetUp() override {
+        header_ = Header("sentinel", 99);
+        entries_ = {{"sentinel", 1}};
+    }
+    void ExpectUntouched() {
+        EXPECT_EQ(std::memcmp(header_.magic, "sentinel", 8), 0);
+        ASSERT_EQ(entries_.size(), 1u);
+        EXPECT_EQ(entries_[0].path, "sentinel");
+    }
+
+    ScratchFolder folder_;
+    std::u16string path_ = folder_.File("zol.hvl");
+    HashListHeader header_;
+    std::vector<HashListEntry> entries_;
+};
+
+TEST_F(HashListFileTest, ReadsVersionTwoListOfTheShippedSize) {
+    std::vector<StoredRecord> records;
+    for (int i = 0; i < 19; ++i)
+        records.push_back({"Archive\\data0" + std::to_string(1000 + i * 20) + ".arc", uint64_t(i)});
+    records[0].value = 0x16CC6B770C8D2604;  // bytes 04 26 8D 0C 77 6B CC 16
+    Bytes bytes = MakeHashList(HashListMagicV2, 0, records);
+    ASSERT_EQ(bytes.size(), 4880u);
+    ASSERT_TRUE(Load(bytes));
+    EXPECT_EQ(header_.count, 19u);
+    ASSERT_EQ(entries_.size(), 19u);
+    EXPECT_EQ(entries_[0].path, "Archive\\data01000.arc");
+    EXPECT_EQ(entries_[0].value, 0x16CC6B770C8D2604u);
+    EXPECT_EQ(entries_[18].path, "Archive\\data01360.arc");
+}
+
+TEST_F(HashListFileTest, EmptyListReadsAndWritesBackAsSixteenBytes) {
+    ASSERT_TRUE(Load(MakeHashList(HashListMagicV2, 0, {})));
+    EXPECT_TRUE(entries_.empty());
+    ASSERT_TRUE(WriteHashList(header_, entries_, folder_.File("out.hvl").c_str()));
+    EXPECT_EQ(ReadFile(folder_.File("out.hvl")), MakeHashList(HashListMagicV2, 0, {}));
+}
+
+TEST_F(HashListFileTest, VersionOneRoundTripKeepsReservedField) {
+    Bytes original = MakeHashList(HashListMagicV1, 0xA5A5F00D, {{"a.arc", 7}, {"sub\\b.arc", 8}});
+    ASSERT_TRUE(Load(original));
+    EXPECT_EQ(header_.reserved, 0xA5A5F00Du);
+    ASSERT_TRUE(WriteHashList(header_, entries_, path_.c_str()));
+    EXPECT_EQ(ReadFile(path_), original);
+}
+
+TEST_F(HashListFileTest, PathsAreReadAsUtf8AndWrittenInCodePage932) {
+    ASSERT_TRUE(Load(MakeHashList(HashListMagicV2, 0,
+                                  {{"Archive\\" + Data932 + ".arc", 1}, {DataUtf8 + ".arc", 2}})));
+    EXPECT_EQ(entries_[0].path, "Archive\\" + DataUtf8 + ".arc");
+    EXPECT_EQ(entries_[1].path, DataUtf8 + ".arc");
+    ASSERT_TRUE(WriteHashList(header_, entries_, path_.c_str()));
+    EXPECT_EQ(ReadFile(path_),
+              MakeHashList(HashListMagicV2, 0,
+                           {{"Archive\\" + Data932 + ".arc", 1}, {Data932 + ".arc", 2}}));
+}
+
+TEST_F(HashListFileTest, DamagedListsFail) {
+    Bytes valid = MakeHashList(HashListMagicV2, 0, {{"a", 1}, {"b", 2}});
+    Bytes threePromised = MakeHashList(HashListMagicV2, 0, {{"a", 1}, {"b", 2}}, 3);
+    Bytes badMagic = valid;
+    badMagic[7] = 'x';
+    const std::pair<const char*, Bytes> cases[] = {
+        {"empty file", {}},
+        {"short header", Bytes(valid.begin(), valid.begin() + 15)},
+        {"magic of neither version", badMagic},
+        {"count 3 with two records", threePromised},
+        {"count near the top", MakeHashList(HashListMagicV1, 0, {{"a", 1}}, 0xFFFFFFFE)},
+        {"version 2 path fills its field",
+         MakeHashList(HashListMagicV2, 0, {{std::string(248, 'p'), 1}})},
+        {"version 1 path fills its field",
+         MakeHashList(HashListMagicV1, 0, {{std::string(56, 'p'), 1}})},
+    };
+    for (const auto& [what, bytes] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(Load(bytes));
+        ExpectUntouched();
+    }
+    EXPECT_FALSE(LoadHashList(header_, entries_, folder_.File("missing.hvl").c_str()));
+    ExpectUntouched();
+}
+
+TEST_F(HashListFileTest, WriteRefusesUnknownMagicWithoutCreatingAFile) {
+    EXPECT_FALSE(WriteHashList(Header("ZHV_V3__", 0), {}, path_.c_str()));
+    EXPECT_FALSE(fs::exists(fs::path(path_)));
+}
+
+TEST_F(HashListFileTest, FailedWriteLeavesTheOldListAndNoTemporaryFile) {
+    Bytes original = MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}});
+    WriteFile(path_, original);
+    fs::permissions(fs::path(path_), fs::perms::all, fs::perm_options::remove);
+    fs::permissions(fs::path(path_), fs::perms::owner_read, fs::perm_options::add);
+    EXPECT_FALSE(WriteHashList(Header(HashListMagicV2, 1), {{"b.arc", 2}}, path_.c_str()));
+    EXPECT_EQ(ReadFile(path_), original);
+    EXPECT_FALSE(fs::exists(fs::path(path_ + u".tmp")));
+}
+
+TEST_F(HashListFileTest, PathsTooLongForTheirFieldAreLeftOutNotCut) {
+    const std::string longest1(55, 'a'), tooLong1(56, 'b'), longest2(247, 'c'), tooLong2(248, 'd');
+    ASSERT_TRUE(WriteHashList(Header(HashListMagicV1, 3, 9),
+                              {{longest1, 1}, {tooLong1, 2}, {"x", 3}}, path_.c_str()));
+    EXPECT_EQ(ReadFile(path_), MakeHashList(HashListMagicV1, 9, {{longest1, 1}, {"x", 3}}));
+    ASSERT_TRUE(
+        WriteHashList(Header(HashListMagicV2, 2), {{tooLong2, 4}, {longest2, 5}}, path_.c_str()));
+    EXPECT_EQ(ReadFile(path_), MakeHashList(HashListMagicV2, 0, {{longest2, 5}}));
+}
+
+TEST(HashListRulesTest, LookupFindsFirstRecordByLastComponentFoldingAsciiCase) {
+    const std::vector<HashListEntry> list{
+        {"Archive\\data01000.arc", 1},
+        {"Other\\DATA01000.ARC", 2},
+        {"Archive/slash.arc", 3},
+        {"Archive\\" + SoUtf8 + ".arc", 4},
+        {"Archive\\" + DataUtf8 + ".arc", 5},
+        {"noext", 6},
+    };
+    auto value = [&](const std::string& name) {
+        const HashListEntry* record = FindRecordForEntry(list, name);
+        return record ? record->value : 0;
+    };
+    EXPECT_EQ(value("DATA01000.arc"), 1u);
+    EXPECT_EQ(value("slash.arc"), 3u);
+    EXPECT_EQ(value(SoUtf8 + ".ARC"), 4u);
+    EXPECT_EQ(value(DataUtf8 + ".arc"), 5u);
+    EXPECT_EQ(value("NoExt"), 6u);
+    EXPECT_EQ(value("data01000"), 0u);
+    EXPECT_EQ(value("Archive"), 0u);
+    EXPECT_EQ(value("missing.arc"), 0u);
+}
+
+TEST(HashListRulesTest, MergeUpdatesMatchesInPlaceAndAppendsTheRest) {
+    std::vector<HashListEntry> installed{{"Archive\\DATA01000.arc", 1}, {"x.arc", 2}};
+    MergeHashLists(installed, {{"archive\\data01000.arc", 3}, {"y.arc", 4}});
+    ASSERT_EQ(installed.size(), 3u);
+    EXPECT_EQ(installed[0].path, "Archive\\DATA01000.arc");
+    EXPECT_EQ(installed[0].value, 3u);
+    EXPECT_EQ(installed[1].path, "x.arc");
+    EXPECT_EQ(installed[1].value, 2u);
+    EXPECT_EQ(installed[2].path, "y.arc");
+    EXPECT_EQ(installed[2].value, 4u);
+
+    // Records appended by the merge are not matched again; slashes are not normalised.
+    MergeHashLists(installed, {{"new.arc", 5}, {"NEW.arc", 6}, {"Archive/DATA01000.arc", 7}});
+    ASSERT_EQ(installed.size(), 6u);
+    EXPECT_EQ(installed[3].path, "new.arc");
+    EXPECT_EQ(installed[4].path, "NEW.arc");
+    EXPECT_EQ(installed[5].path, "Archive/DATA01000.arc");
+    EXPECT_EQ(installed[0].value, 3u);
+}
+
+TEST(HashListRulesTest, PruneDropsMissingFilesAndKeepsFolders) {
+    ScratchFolder folder;
+    fs::create_directories(folder.path() / "Archive" / "Sub");
+    WriteFile(folder.File("Archive/kept.arc"), ToBytes("k"));
+    std::vector<HashListEntry> list{
+        {"Archive\\gone.arc", 1}, {"Archive\\kept.arc", 2}, {"Archive\\Sub", 3}, {"gone.arc", 4}};
+    PruneHashList(list, folder.path().u16string().c_str());
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].path, "Archive\\kept.arc");
+    EXPECT_EQ(list[1].path, "Archive\\Sub");
+}
+
+TEST(HashListRulesTest, InstalledListIsMergedPrunedAndKeepsItsVersion) {
+    ScratchFolder folder;
+    const std::u16string list = folder.File("zol.hvl");
+    WriteFile(list, MakeHashList(HashListMagicV1, 0x1234,
+                                 {{"Archive\\DATA01000.arc", 1}, {"x.arc", 2}, {"gone.arc", 9}}));
+    fs::create_directories(folder.path() / "Archive");
+    for (const char* name : {"Archive/DATA01000.arc", "x.arc", "y.arc"})
+        WriteFile(folder.File(name), {});
+
+    UpdateInstalledHashList(folder.path().u16string().c_str(),
+                            {{"archive\\data01000.arc", 3}, {"y.arc", 4}, {"z.arc", 5}});
+    EXPECT_EQ(ReadFile(list),
+              MakeHashList(HashListMagicV1, 0x1234,
+                           {{"Archive\\DATA01000.arc", 3}, {"x.arc", 2}, {"y.arc", 4}}));
+    EXPECT_FALSE(fs::exists(fs::path(list + u".tmp")));
+}
+
+TEST(HashListRulesTest, InstallationWithoutListDoesNotGetOne) {
+    ScratchFolder folder;
+    UpdateInstalledHashList(folder.path().u16string().c_str(), {{"a.arc", 1}});
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+}  // namespace
