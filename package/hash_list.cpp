@@ -70,25 +70,34 @@ bool LoadHashList(HashListHeader& header, std::vector<HashListEntry>& entries,
     return ReadHashList(header, entries, file);
 }
 
-bool WriteHashList(const HashListHeader& header, const std::vector<HashListEntry>& entries,
-                   const char16_t* path) {
+bool EncodeHashList(const HashListHeader& header, const std::vector<HashListEntry>& entries,
+                    std::vector<char>& bytes) {
     const uint32_t recordSize = RecordSize(header.magic);
     if (recordSize == 0 || header.count > entries.size()) return false;
     const uint32_t pathSize = recordSize - ValueSize;
 
-    std::vector<char> table(uint64_t{header.count} * recordSize, 0);
+    std::vector<char> out(sizeof(HashListHeader) + uint64_t{header.count} * recordSize, 0);
     uint32_t written = 0;
     for (uint32_t i = 0; i < header.count; ++i) {
-        char* record = table.data() + uint64_t{written} * recordSize;
+        char* record = out.data() + sizeof(HashListHeader) + uint64_t{written} * recordSize;
         // A path cut to its field would name another file; such a record is left out.
         if (!ConvertText(record, pathSize, entries[i].path.c_str(), ToCodePage932)) continue;
         std::memcpy(record + pathSize, &entries[i].value, ValueSize);
         ++written;
     }
+    HashListHeader writtenHeader = header;
+    writtenHeader.count = written;
+    std::memcpy(out.data(), &writtenHeader, sizeof writtenHeader);
+    out.resize(sizeof(HashListHeader) + uint64_t{written} * recordSize);
+    bytes = std::move(out);
+    return true;
+}
 
-    HashListHeader out = header;
-    out.count = written;
-    return WriteFileSafely(path, {{&out, sizeof out}, {table.data(), written * recordSize}});
+bool WriteHashList(const HashListHeader& header, const std::vector<HashListEntry>& entries,
+                   const char16_t* path) {
+    std::vector<char> bytes;
+    if (!EncodeHashList(header, entries, bytes) || bytes.size() > 0xFFFFFFFF) return false;
+    return WriteFileSafely(path, {{bytes.data(), static_cast<uint32_t>(bytes.size())}});
 }
 
 bool HashPathsEqual(const std::string& a, const std::string& b) {

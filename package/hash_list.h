@@ -39,6 +39,12 @@ bool ReadHashList(HashListHeader& header, std::vector<HashListEntry>& entries, C
 bool LoadHashList(HashListHeader& header, std::vector<HashListEntry>& entries,
                   const char16_t* path);
 
+// The bytes of a list: `header` and the first header.count entries in the header's
+// version. A record whose path does not fit its field is left out, and the count written
+// says so. False for an unknown magic or a count beyond the entries.
+bool EncodeHashList(const HashListHeader& header, const std::vector<HashListEntry>& entries,
+                    std::vector<char>& bytes);
+
 // Writes `header` and the first header.count entries in the header's version, through a
 // temporary file renamed over `path`, so that a failure leaves the old list as it was. A
 // record whose path does not fit its field is left out, and the count written says so.

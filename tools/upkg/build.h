@@ -1,0 +1,28 @@
+// Building an update program: the updater stub, padded to the package offset, then the
+// package header with the title and an archive of every file below a folder, with a hash
+// list of their checksums first.
+#pragma once
+
+#include <string>
+
+enum class ArchiveFormat { Arc20, PackFile };
+enum class HashListVersion { V2, V1, None };
+
+struct BuildRequest {
+    std::string stub;    // path of updater.exe (UTF-8)
+    std::string title;   // UTF-8
+    std::string output;  // path of the update program to write (UTF-8)
+    std::string source;  // folder whose files make the update (UTF-8)
+    ArchiveFormat format = ArchiveFormat::Arc20;
+    HashListVersion hashList = HashListVersion::V2;
+    bool quiet = false;
+};
+
+enum class BuildResult {
+    Built = 0,
+    WriteFailed = 1,  // reading a file or writing the output failed; nothing left behind
+    Refused = 2,      // the inputs cannot make a valid package; nothing written
+};
+
+// Builds the update program. On failure `error` says why, naming the file or value.
+BuildResult BuildPackage(const BuildRequest& request, std::string& error);
