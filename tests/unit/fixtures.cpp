@@ -8,6 +8,7 @@
 #include <random>
 
 #include "package/archive_format.h"
+#include "package/hash_list.h"
 
 namespace fs = std::filesystem;
 
@@ -81,5 +82,24 @@ Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t ima
     std::memcpy(&out[PackageOffset], title.data(),
                 std::min<size_t>(title.size(), PackageHeaderSize));
     out.insert(out.end(), archive.begin(), archive.end());
+    return out;
+}
+
+Bytes MakeHashList(const char* magic, uint32_t reserved, const std::vector<StoredRecord>& records,
+                   uint32_t count) {
+    const size_t recordSize = std::memcmp(magic, HashListMagicV1, HashListMagicSize) == 0
+                                  ? HashRecordSizeV1
+                                  : HashRecordSizeV2;
+    if (count == UINT32_MAX) count = static_cast<uint32_t>(records.size());
+    Bytes out(16 + records.size() * recordSize, 0);
+    std::memcpy(out.data(), magic, 8);
+    PutLE32(out, 8, reserved);
+    PutLE32(out, 12, count);
+    for (size_t i = 0; i < records.size(); ++i) {
+        uint8_t* record = &out[16 + i * recordSize];
+        std::memcpy(record, records[i].path.data(),
+                    std::min(records[i].path.size(), recordSize - 8));
+        std::memcpy(record + recordSize - 8, &records[i].value, 8);
+    }
     return out;
 }

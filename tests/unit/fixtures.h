@@ -42,3 +42,13 @@ Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries
 // A program file: `imageSize` bytes of image padded to the package offset, the 1024-byte
 // header holding `title` (stored bytes), then `archive`.
 Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t imageSize = 4096);
+
+struct StoredRecord {
+    std::string path;  // stored bytes
+    uint64_t value;
+};
+
+// A hash list file: header with `magic` (8 bytes), `reserved` and `count` (the number of
+// records unless given), then the records.
+Bytes MakeHashList(const char* magic, uint32_t reserved, const std::vector<StoredRecord>& records,
+                   uint32_t count = UINT32_MAX);

@@ -12,28 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct StoredRecord {
-    std::string path;  // stored bytes
-    uint64_t value;
-};
-
-Bytes MakeHashList(const char* magic, uint32_t reserved, const std::vector<StoredRecord>& records,
-                   uint32_t count = UINT32_MAX) {
-    const size_t recordSize = std::strcmp(magic, HashListMagicV1) == 0 ? 64 : 256;
-    if (count == UINT32_MAX) count = static_cast<uint32_t>(records.size());
-    Bytes out(16 + records.size() * recordSize, 0);
-    std::memcpy(out.data(), magic, 8);
-    std::memcpy(&out[8], &reserved, 4);
-    std::memcpy(&out[12], &count, 4);
-    for (size_t i = 0; i < records.size(); ++i) {
-        uint8_t* record = &out[16 + i * recordSize];
-        std::memcpy(record, records[i].path.data(),
-                    std::min(records[i].path.size(), recordSize - 8));
-        std::memcpy(record + recordSize - 8, &records[i].value, 8);
-    }
-    return out;
-}
-
 HashListHeader Header(const char* magic, uint32_t count, uint32_t reserved = 0) {
     HashListHeader header;
     std::memcpy(header.magic, magic, 8);

@@ -1,0 +1,86 @@
+// Classification, stepping, searching and lowercasing on arbitrary bytes.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "text/encoding.h"
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Steps through `text` and checks that the steps land exactly on the terminator; records
+// each character's start and code.
+void CheckStepping(const char* text, size_t length, TextEncoding encoding,
+                   std::vector<size_t>& starts, std::vector<uint32_t>& codes) {
+    starts.clear();
+    codes.clear();
+    size_t position = 0;
+    while (position < length) {
+        const DecodedCharacter character = DecodeCharacter(text + position, encoding);
+        Check(character.length >= 1 && position + character.length <= length);
+        starts.push_back(position);
+        codes.push_back(character.code);
+        position += character.length;
+    }
+    Check(position == length);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Exactly sized, so reading past the terminator is caught.
+    std::vector<char> text(data, data + size);
+    text.push_back('\0');
+    const size_t length = std::strlen(text.data());
+
+    bool high = false;
+    for (size_t i = 0; i < length; ++i) high |= static_cast<uint8_t>(text[i]) >= 0x80;
+    const TextEncoding detected = DetectTextEncoding(text.data());
+    Check((detected == Ascii) == !high);
+
+    std::vector<size_t> starts;
+    std::vector<uint32_t> codes;
+    for (TextEncoding encoding : {Local, Utf8, Ascii}) {
+        CheckStepping(text.data(), length, encoding, starts, codes);
+        Check(FindCharacter(text.data(), 0, encoding) == text.data() + length);
+        // The first character with a code must be found at its own start, never earlier
+        // on a character with another code or inside a character.
+        const uint32_t wanted = codes.empty() ? '\\' : codes[data[0] % codes.size()];
+        const char* found = FindCharacter(text.data(), wanted, encoding);
+        size_t index = 0;
+        while (index < codes.size() && codes[index] != wanted) ++index;
+        if (wanted == 0) {
+            Check(found == text.data() + length);
+        } else if (index == codes.size()) {
+            Check(found == nullptr);
+        } else {
+            Check(found == text.data() + starts[index]);
+        }
+    }
+    Check(FindCharacter(text.data(), 0, DetectEncoding) == text.data() + length);
+
+    std::vector<char> lower(text);
+    Check(LowercaseText(lower.data()) == lower.data());
+    Check(std::strlen(lower.data()) == length);
+    Check(DetectTextEncoding(lower.data()) == detected);
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t before = static_cast<uint8_t>(text[i]);
+        const uint8_t after = static_cast<uint8_t>(lower[i]);
+        const bool folded = before >= 'A' && before <= 'Z' && after == before + 0x20;
+        Check(after == before || folded);
+        if (detected == Ascii) Check(!(after >= 'A' && after <= 'Z'));
+    }
+    std::vector<char> again(lower);
+    LowercaseText(again.data());
+    Check(again == lower);
+
+    Check(CompareText(text.data(), lower.data()) == -CompareText(lower.data(), text.data()));
+    Check(CompareText(text.data(), text.data()) == 0);
+    const int reference = std::memcmp(text.data(), lower.data(), length + 1);
+    Check(CompareText(text.data(), lower.data()) == (reference > 0) - (reference < 0));
+    return 0;
+}

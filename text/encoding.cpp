@@ -1,0 +1,137 @@
+#include "text/encoding.h"
+
+namespace {
+
+constexpr uint32_t ReplacementCharacter = 0xFFFD;
+
+uint8_t ByteAt(const char* text, size_t index) {
+    return static_cast<uint8_t>(text[index]);
+}
+
+bool IsContinuationByte(uint8_t byte) {
+    return byte >= 0x80 && byte <= 0xBF;
+}
+
+// Number of leading one bits, which is the sequence length a UTF-8 lead byte announces.
+uint32_t LeadingOnes(uint8_t byte) {
+    uint32_t count = 0;
+    for (uint8_t mask = 0x80; mask != 0 && (byte & mask) != 0; mask >>= 1) ++count;
+    return count;
+}
+
+}  // namespace
+
+TextEncoding DetectTextEncoding(const char* text) {
+    int sequences = 0;
+    size_t index = 0;
+    while (ByteAt(text, index) != 0) {
+        const uint8_t lead = ByteAt(text, index);
+        if (lead < 0x80) {
+            ++index;
+            continue;
+        }
+        if (lead <= 0xC1) return Local;
+        const uint32_t length = LeadingOnes(lead);
+        // The terminator is not a continuation byte, so this check also stops at the end.
+        for (uint32_t i = 1; i < length; ++i) {
+            if (!IsContinuationByte(ByteAt(text, index + i))) return Local;
+        }
+        if (++sequences == 6) return Utf8;
+        index += length;
+    }
+    return sequences == 0 ? Ascii : Utf8;
+}
+
+bool IsLeadByte(uint8_t byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC) || byte == 0xFF;
+}
+
+DecodedCharacter DecodeUtf8Sequence(const char* text) {
+    const uint8_t lead = ByteAt(text, 0);
+    if (lead < 0x80) return {lead, 1};
+
+    // Bit 6 is taken for granted, so a stray continuation byte still announces two bytes.
+    uint32_t length = 2;
+    for (uint8_t mask = 0x20; mask != 0 && (lead & mask) != 0; mask >>= 1) ++length;
+
+    uint32_t code = length < 7 ? (lead & ((1u << (7 - length)) - 1)) : 0;
+    for (uint32_t i = 1; i < length; ++i) {
+        const uint8_t next = ByteAt(text, i);
+        // A sequence cut by the terminator is no character; its partial bits could
+        // otherwise pose as an ASCII separator.
+        if (next == 0) return {ReplacementCharacter, i};
+        code = (code << 6) | (next & 0x3Fu);
+    }
+    return {code, length};
+}
+
+DecodedCharacter DecodeCharacter(const char* text, TextEncoding encoding) {
+    const uint8_t first = ByteAt(text, 0);
+    if (encoding == Local) {
+        // A lead byte right before the terminator stands alone.
+        if (IsLeadByte(first) && ByteAt(text, 1) != 0) {
+            return {first * 256u + ByteAt(text, 1), 2};
+        }
+        return {first, 1};
+    }
+    if (encoding != Utf8) return {first, 1};
+
+    const DecodedCharacter high = DecodeUtf8Sequence(text);
+    if (high.code < 0xD800 || high.code > 0xDBFF || ByteAt(text, high.length) == 0) return high;
+    const DecodedCharacter low = DecodeUtf8Sequence(text + high.length);
+    if (low.code < 0xDC00 || low.code > 0xDFFF) return high;
+    return {((high.code - 0xD7C0) << 10) | (low.code - 0xDC00), high.length + low.length};
+}
+
+const char* FindCharacter(const char* text, uint32_t ch, uint32_t encoding) {
+    if (encoding != Local && encoding != Utf8 && encoding != Ascii) {
+        encoding = DetectTextEncoding(text);
+    }
+    if (encoding == Ascii) {
+        for (const char* p = text;; ++p) {
+            const uint8_t byte = static_cast<uint8_t>(*p);
+            if (byte == ch) return p;
+            if (byte == 0) return nullptr;
+        }
+    }
+    const TextEncoding steps = static_cast<TextEncoding>(encoding);
+    const char* p = text;
+    while (*p != 0) {
+        const DecodedCharacter character = DecodeCharacter(p, steps);
+        // An over-long form of U+0000 (E0 80 80 passes the UTF-8 test) is not the end.
+        if (character.code == ch && ch != 0) return p;
+        p += character.length;
+    }
+    return ch == 0 ? p : nullptr;
+}
+
+int CompareText(const char* a, const char* b) {
+    for (size_t i = 0;; ++i) {
+        const uint8_t left = ByteAt(a, i);
+        const uint8_t right = ByteAt(b, i);
+        if (left != right) return left < right ? -1 : 1;
+        if (left == 0) return 0;
+    }
+}
+
+bool CopyText(char* destination, size_t capacity, const char* source) {
+    size_t length = 0;
+    while (source[length] != 0) {
+        // Stop counting as soon as it cannot fit; the source may be far longer.
+        if (++length >= capacity) return false;
+    }
+    if (capacity == 0) return false;
+    for (size_t i = 0; i <= length; ++i) destination[i] = source[i];
+    return true;
+}
+
+char* LowercaseText(char* text) {
+    const TextEncoding encoding = DetectTextEncoding(text);
+    char* p = text;
+    while (*p != 0) {
+        const uint32_t length = encoding == Ascii ? 1 : DecodeCharacter(p, encoding).length;
+        if (length == 1 && *p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p + ('a' - 'A'));
+        p += length;
+    }
+    return text;
+}
