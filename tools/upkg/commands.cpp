@@ -229,6 +229,11 @@ int Verify(const Arguments& args) {
                 StreamResult::Done) {
             std::printf("FAILED %s: its data is cut short\n", entry.name.c_str());
             ++damaged;
+        } else if (!entry.checksum && entry.installed && package.hasHashList) {
+            // Every file of a package with a hash list has its record; one without a
+            // record would be installed unverified, in the wrong place.
+            std::printf("FAILED %s: no record in the hash list\n", entry.name.c_str());
+            ++damaged;
         } else if (!entry.checksum) {
             ++unrecorded;
         } else if (*entry.checksum != checksum) {

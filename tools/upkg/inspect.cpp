@@ -40,6 +40,7 @@ bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::
         std::string name = entry.name;
         LowercaseText(&name[0]);
         if (name != "zol.hvl") continue;
+        read.hasHashList = true;
         read.hashListDamaged = !file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset)) ||
                                !ReadHashList(listHeader, list, file);
         break;

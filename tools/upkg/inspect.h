@@ -23,7 +23,8 @@ struct Package {
     std::string title;   // UTF-8
     std::string format;  // "ARC20" or "PackFile"
     std::vector<PackageEntry> entries;
-    bool hashListDamaged = false;  // a hash-list entry is there but cannot be read
+    bool hasHashList = false;      // an entry named zol.hvl in any case is there
+    bool hashListDamaged = false;  // ... but cannot be read
 };
 
 // Opens the update program at `path` (UTF-8) and reads its package into `package`, keeping
