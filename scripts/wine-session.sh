@@ -33,6 +33,15 @@ start_wine_session() {
   [ -n "${WINE_RUN_AS:-}" ] && chown -R "$WINE_RUN_AS:" "$prefix" "$logs"
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+  # A small file system that fills up, for the tests of a full disk (root can mount it).
+  SMALL_DISK=$(dirname "$prefix")/small-disk
+  if [ "$(id -u)" -eq 0 ] && mkdir -p "$SMALL_DISK" &&
+    mount -t tmpfs -o size=4m,mode=0777 updater-small-disk "$SMALL_DISK" 2>/dev/null; then
+    export UPDATER_TEST_SMALL_DISK="Z:$SMALL_DISK"
+  else
+    SMALL_DISK=
+  fi
+
   # Let Xvfb pick a free display and tell us which one.
   local displayfile=$logs/display
   rm -f "$displayfile"
@@ -44,6 +53,17 @@ start_wine_session() {
   done
   [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; return 1; }
   export DISPLAY=:$(head -n 1 "$displayfile")
+
+  # A game folder the Wine user may read but not write, as a folder without write rights
+  # on Windows: Wine ignores the read-only attribute of folders, as Windows does.
+  local readonly_game
+  readonly_game=$(dirname "$prefix")/readonly-game
+  chmod -R u+w "$readonly_game" 2>/dev/null; rm -rf "$readonly_game"
+  mkdir -p "$readonly_game"
+  printf old >"$readonly_game/a.arc"
+  printf '\0' >"$readonly_game/uninst.lst"
+  chmod 0555 "$readonly_game"
+  export UPDATER_TEST_READONLY_FOLDER="Z:$readonly_game"
 
   # Wine's output goes to files: its background processes would hold a pipe open.
   as_wine_user wineserver -p >"$logs/wineserver.log" 2>&1 &
@@ -58,6 +78,11 @@ start_wine_session() {
 stop_wine_session() {
   if [ -n "${WINEPREFIX:-}" ]; then
     as_wine_user wineserver -k >/dev/null 2>&1 || true
+  fi
+  if [ -n "${SMALL_DISK:-}" ]; then
+    umount "$SMALL_DISK" 2>/dev/null || true
+    SMALL_DISK=
+    unset UPDATER_TEST_SMALL_DISK
   fi
   if [ -n "${XVFB_PID:-}" ]; then
     kill "$XVFB_PID" 2>/dev/null || true

@@ -1,4 +1,4 @@
-// The one place that includes <windows.h>, for Windows-only sources.
+// The one place that includes <windows.h> (and <commctrl.h>), for Windows-only sources.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -11,6 +11,8 @@
 #define _WIN32_WINNT 0x0A00
 #endif
 #include <windows.h>
+// Progress bars and subclassing; needs <windows.h> first.
+#include <commctrl.h>
 
 // The portable core speaks char16_t; Win32 speaks wchar_t. Both are 16-bit UTF-16 units.
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");

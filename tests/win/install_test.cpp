@@ -1,0 +1,506 @@
+#include "app/install.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "app/updater_state.h"
+#include "fixtures.h"
+#include "package/checksum.h"
+#include "package/hash_list.h"
+#include "text/encoding.h"
+#include "tools/upkg/build.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every file and folder below a root, by relative path, with its bytes.
+using Tree = std::map<std::string, Bytes>;
+
+Tree Snapshot(const fs::path& root) {
+    Tree tree;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = entry.path().lexically_relative(root).generic_u8string();
+        if (entry.is_directory())
+            tree[relative + "/"] = {};
+        else
+            tree[relative] = ReadFile(entry.path().u16string());
+    }
+    return tree;
+}
+
+uint64_t ChecksumOf(const Bytes& bytes) {
+    uint8_t state[8] = {};
+    AddToChecksum(state, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    uint64_t value;
+    std::memcpy(&value, state, 8);
+    return value;
+}
+
+Bytes Pattern(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed * 7 + i * 13 + (i >> 10));
+    return bytes;
+}
+
+Bytes UninstallText(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return Bytes(text.begin(), text.end() + 1);
+}
+
+bool IsReadOnly(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+void SetReadOnly(const fs::path& path, bool readOnly) {
+    SetFileAttributesW(path.wstring().c_str(),
+                       readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+}
+
+class InstallTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CancelRequested = 0;
+        InstallAborted = 0;
+        ProgressDialogWindow = nullptr;
+        CurrentLanguage = LanguageEnglish;
+        fs::create_directories(game_);
+        WriteFile((root_.path() / "stub.exe").u16string(), Pattern(4000, 1));
+    }
+    void TearDown() override {
+        // Nothing may stay read-only for the scratch folder's removal.
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root_.path()))
+            SetFileAttributesW(entry.path().wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+
+    void Put(const fs::path& path, const Bytes& bytes) {
+        fs::create_directories(path.parent_path());
+        WriteFile(path.u16string(), bytes);
+    }
+
+    // Builds the update program from files at relative paths, as a publisher would.
+    void BuildUpdate(const std::vector<std::pair<std::string, Bytes>>& files,
+                     HashListVersion version = HashListVersion::V2) {
+        fs::remove_all(source_);
+        fs::create_directories(source_);
+        for (const auto& [path, bytes] : files) Put(source_ / fs::u8path(path), bytes);
+        BuildRequest request;
+        request.stub = (root_.path() / "stub.exe").u8string();
+        request.title = "Test update";
+        request.output = program_.u8string();
+        request.source = source_.u8string();
+        request.hashList = version;
+        request.quiet = true;
+        std::string error;
+        ASSERT_EQ(BuildPackage(request, error), BuildResult::Built) << error;
+    }
+
+    // A package written by hand, for layouts the packer refuses to make.
+    void StoreUpdate(const Bytes& archive) {
+        WriteFile(program_.u16string(), MakeProgramFile("Title", archive));
+    }
+
+    ResultCode Install() {
+        return InstallUpdateFrom(program_.wstring().c_str(), game_.wstring().c_str());
+    }
+
+    // The result, and the installation folder exactly as it was.
+    void ExpectRefusedUnchanged(ResultCode expected) {
+        const Tree before = Snapshot(game_);
+        EXPECT_EQ(Install(), expected);
+        EXPECT_EQ(Snapshot(game_), before);
+    }
+
+    ScratchFolder root_;
+    fs::path game_ = root_.path() / "game";
+    fs::path source_ = root_.path() / "src";
+    fs::path program_ = root_.path() / "update.exe";
+};
+
+// The shape the game ships: a hash list and 19 archives below Archive\.
+std::vector<std::pair<std::string, Bytes>> ShippedShape() {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (int i = 0; i < 19; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "Archive/data0%d0%02d.arc", 1 + i / 5, (i % 5) * 20);
+        files.push_back({name, Pattern(1000 + 977 * i, static_cast<uint8_t>(i))});
+    }
+    return files;
+}
+
+std::string Backslashed(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+TEST_F(InstallTest, ShippedShapeInstallsMergesAndRecords) {
+    const auto files = ShippedShape();
+    BuildUpdate(files);
+    // The installed game: old versions of two archives, a read-only one, a file the
+    // update does not touch, and lists naming them.
+    Put(game_ / "Archive" / "data01000.arc", ToBytes("old 1000"));
+    Put(game_ / "Archive" / "data01020.arc", ToBytes("old 1020"));
+    SetReadOnly(game_ / "Archive" / "data01020.arc", true);
+    Put(game_ / "game.exe", ToBytes("exe"));
+    Put(game_ / "zol.hvl",
+        MakeHashList(HashListMagicV2, 0,
+                     {{"game.exe", 5}, {"ARCHIVE\\DATA01000.ARC", 1}, {"gone.arc", 2}}));
+    Put(game_ / "uninst.lst", ToBytes("Game.exe\r\n$Registry\r\nArchive\\data01000.arc\r\n"));
+
+    ASSERT_EQ(Install(), Ok);
+
+    Tree expected;
+    expected["Archive/"] = {};
+    for (const auto& [path, bytes] : files) expected[path] = bytes;
+    expected["game.exe"] = ToBytes("exe");
+    std::vector<StoredRecord> records{{"game.exe", 5},
+                                      {"ARCHIVE\\DATA01000.ARC", ChecksumOf(files[0].second)}};
+    std::vector<std::string> lines{"game.exe", "archive\\data01000.arc"};
+    for (size_t i = 1; i < files.size(); ++i) {
+        records.push_back({Backslashed(files[i].first), ChecksumOf(files[i].second)});
+        std::string line = Backslashed(files[i].first);
+        LowercaseText(&line[0]);
+        lines.push_back(line);
+    }
+    lines.push_back("$registry");
+    expected["zol.hvl"] = MakeHashList(HashListMagicV2, 0, records);
+    expected["uninst.lst"] = UninstallText(lines);
+    EXPECT_EQ(Snapshot(game_), expected);
+    EXPECT_FALSE(IsReadOnly(game_ / "Archive" / "data01020.arc"));
+}
+
+TEST_F(InstallTest, MissingFolderOfARecordFailsAndChangesNothing) {
+    BuildUpdate(ShippedShape());
+    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {}));
+    Put(game_ / "uninst.lst", ToBytes("a\n"));
+    ExpectRefusedUnchanged(InstallFailed);
+}
+
+TEST_F(InstallTest, HashListEntryIsFoundInAnyLetterCase) {
+    const Bytes data = ToBytes("payload");
+    for (const char* name : {"ZOL.hvl", "Zol.HVL", "zol.hvl"}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(game_);
+        fs::create_directories(game_ / "Sub");
+        Put(game_ / "uninst.lst", {0});
+        const Bytes list = MakeHashList(HashListMagicV2, 0, {{"Sub\\data.arc", ChecksumOf(data)}});
+        StoreUpdate(MakeArchive(FixtureFormat::Arc20,
+                                {{"zol.hvl.bak", ToBytes("b")}, {name, list}, {"data.arc", data}}));
+        ASSERT_EQ(Install(), Ok);
+        EXPECT_EQ(Snapshot(game_),
+                  (Tree{{"Sub/", {}},
+                        {"Sub/data.arc", data},
+                        {"zol.hvl.bak", ToBytes("b")},
+                        {"uninst.lst", UninstallText({"zol.hvl.bak", "sub\\data.arc"})}}));
+    }
+}
+
+TEST_F(InstallTest, EntriesWithoutRecordsGoToTheFolderUnverified) {
+    // No hash list at all: every entry under its own name; the installed list is still
+    // merged with nothing and pruned.
+    StoreUpdate(MakeArchive(FixtureFormat::PackFile, {{"a.arc", ToBytes("A")}, {"empty", {}}}));
+    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV1, 7, {{"a.arc", 1}, {"gone.arc", 2}}));
+    Put(game_ / "uninst.lst", {0});
+    ASSERT_EQ(Install(), Ok);
+    EXPECT_EQ(Snapshot(game_), (Tree{{"a.arc", ToBytes("A")},
+                                     {"empty", {}},
+                                     {"zol.hvl", MakeHashList(HashListMagicV1, 7, {{"a.arc", 1}})},
+                                     {"uninst.lst", UninstallText({"a.arc", "empty"})}}));
+
+    // A list whose records name none of the entries.
+    fs::remove_all(game_);
+    fs::create_directories(game_);
+    Put(game_ / "uninst.lst", {0});
+    StoreUpdate(
+        MakeArchive(FixtureFormat::Arc20,
+                    {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0, {{"Archive\\other.arc", 1}})},
+                     {"free.arc", ToBytes("F")}}));
+    ASSERT_EQ(Install(), Ok);
+    EXPECT_EQ(Snapshot(game_),
+              (Tree{{"free.arc", ToBytes("F")}, {"uninst.lst", UninstallText({"free.arc"})}}));
+}
+
+TEST_F(InstallTest, EmptyEntryAndEmptyPackage) {
+    BuildUpdate({{"empty.arc", {}}});
+    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {}));
+    Put(game_ / "uninst.lst", {0});
+    ASSERT_EQ(Install(), Ok);
+    EXPECT_EQ(Snapshot(game_),
+              (Tree{{"empty.arc", {}},
+                    {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}})},
+                    {"uninst.lst", UninstallText({"empty.arc"})}}));
+
+    StoreUpdate(MakeArchive(FixtureFormat::Arc20, {}));
+    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}, {"gone", 1}}));
+    ASSERT_EQ(Install(), Ok);
+    EXPECT_EQ(ReadFile((game_ / "zol.hvl").u16string()),
+              MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}}));
+}
+
+TEST_F(InstallTest, AtMost256Entries) {
+    std::vector<FixtureEntry> entries;
+    for (int i = 0; i < 256; ++i)
+        entries.push_back({"f" + std::to_string(i), ToBytes(std::to_string(i))});
+    StoreUpdate(MakeArchive(FixtureFormat::PackFile, entries));
+    Put(game_ / "uninst.lst", {0});
+    ASSERT_EQ(Install(), Ok);
+    EXPECT_EQ(Snapshot(game_).size(), 257u);
+    EXPECT_EQ(ReadFile((game_ / "f255").u16string()), ToBytes("255"));
+
+    fs::remove_all(game_);
+    fs::create_directories(game_);
+    entries.push_back({"f256", ToBytes("256")});
+    StoreUpdate(MakeArchive(FixtureFormat::PackFile, entries));
+    ExpectRefusedUnchanged(PackageDamaged);
+}
+
+TEST_F(InstallTest, DamagedPackagesReplaceNothingAndLeaveNoTemporaryFile) {
+    const auto files = ShippedShape();
+    BuildUpdate(files);
+    const Bytes good = ReadFile(program_.u16string());
+    for (const auto& [path, bytes] : files) Put(game_ / fs::u8path(path), ToBytes("old"));
+    Put(game_ / "uninst.lst", {0});
+
+    WriteFile(program_.u16string(), Bytes(good.begin(), good.begin() + ArchiveOffset - 1));
+    ExpectRefusedUnchanged(PackageDamaged);
+
+    Bytes badMagic = good;
+    badMagic[ArchiveOffset] = 'X';
+    WriteFile(program_.u16string(), badMagic);
+    ExpectRefusedUnchanged(PackageIndexUnreadable);
+
+    WriteFile(program_.u16string(), Bytes(good.begin(), good.end() - 1));
+    ExpectRefusedUnchanged(PackageDamaged);
+
+    // One changed byte in the last archive: the earlier ones were copied and verified.
+    Bytes changed = good;
+    changed[changed.size() - 10] ^= 1;
+    WriteFile(program_.u16string(), changed);
+    ExpectRefusedUnchanged(PackageDamaged);
+
+    EXPECT_FALSE(fs::exists(program_.parent_path() / "missing.exe"));
+    EXPECT_EQ(InstallUpdateFrom((root_.path() / "missing.exe").wstring().c_str(),
+                                game_.wstring().c_str()),
+              PackageIndexUnreadable);
+}
+
+TEST_F(InstallTest, EscapingOrOverlongInstallPathsWriteNothingAnywhere) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"..\\evil.dll", "evil.dll"}, {"C:\\evil.dll", "evil.dll"},
+        {"\\evil.dll", "evil.dll"},   {"Sub\\..\\..\\evil.dll", "evil.dll"},
+        {"a/./evil.dll", "evil.dll"}, {"a\\\\evil.dll", "evil.dll"},
+        {"Archive\\NUL", "nul"},      {"Archive\\com1.arc", "COM1.arc"},
+    };
+    for (const auto& [path, name] : cases) {
+        SCOPED_TRACE(path);
+        const Bytes data = ToBytes("evil");
+        StoreUpdate(
+            MakeArchive(FixtureFormat::Arc20,
+                        {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0, {{path, ChecksumOf(data)}})},
+                         {name, data}}));
+        const Tree around = Snapshot(root_.path());
+        EXPECT_EQ(Install(), PackageDamaged);
+        EXPECT_EQ(Snapshot(root_.path()), around);
+    }
+    // An entry without a record is installed under its own name, which must be safe too.
+    StoreUpdate(MakeArchive(FixtureFormat::Arc20, {{"..\\up.dll", ToBytes("u")}}));
+    ExpectRefusedUnchanged(PackageDamaged);
+    // A path that does not fit the path buffers with the folder and ".tmp".
+    StoreUpdate(MakeArchive(FixtureFormat::Arc20, {{std::string(95, 'n'), {}}}));
+    const std::wstring longFolder = (game_ / std::wstring(700, L'x')).wstring();
+    EXPECT_EQ(InstallUpdateFrom(program_.wstring().c_str(), longFolder.c_str()), PackageDamaged);
+    EXPECT_TRUE(fs::is_empty(game_));
+}
+
+TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
+    BuildUpdate(
+        {{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", ToBytes("new c")}});
+    Put(game_ / "a.arc", ToBytes("old a"));
+    SetReadOnly(game_ / "a.arc", true);
+    Put(game_ / "c.arc", ToBytes("old c"));
+    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}}));
+    Put(game_ / "uninst.lst", ToBytes("a.arc\n"));
+    const Tree before = Snapshot(game_);
+    {
+        // Another program holds c.arc open without sharing: its move fails.
+        HANDLE held = CreateFileW((game_ / "c.arc").wstring().c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Install(), InstallFailed);
+        CloseHandle(held);
+    }
+    EXPECT_EQ(Snapshot(game_), before);
+    EXPECT_TRUE(IsReadOnly(game_ / "a.arc"));
+    EXPECT_FALSE(IsReadOnly(game_ / "c.arc"));
+
+    // Released, the same update goes through and replaces the read-only file.
+    EXPECT_EQ(Install(), Ok);
+    EXPECT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("new a"));
+    EXPECT_EQ(ReadFile((game_ / "c.arc").u16string()), ToBytes("new c"));
+    EXPECT_EQ(Snapshot(game_).size(), 5u);
+}
+
+TEST_F(InstallTest, FolderWithoutWriteRightsFailsAndChangesNothing) {
+    // The test script makes this folder, holding a.arc ("old") and an empty uninst.lst.
+    const char* folder = std::getenv("UPDATER_TEST_READONLY_FOLDER");
+    if (folder == nullptr || *folder == 0)
+        GTEST_SKIP()
+            << "no folder without write rights was prepared (UPDATER_TEST_READONLY_FOLDER)";
+    game_ = fs::u8path(folder);
+    ASSERT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("old"));
+    BuildUpdate({{"a.arc", ToBytes("new")}});
+    ExpectRefusedUnchanged(InstallFailed);
+}
+
+TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
+    // The test script mounts a small file system for this when it runs as root.
+    const char* smallDisk = std::getenv("UPDATER_TEST_SMALL_DISK");
+    if (smallDisk == nullptr || *smallDisk == 0)
+        GTEST_SKIP() << "no small file system was mounted (UPDATER_TEST_SMALL_DISK); needs root";
+    game_ = fs::u8path(smallDisk) / "game";
+    fs::remove_all(game_);
+    fs::create_directories(game_);
+    Put(game_ / "big.arc", ToBytes("old"));
+    Put(game_ / "uninst.lst", {0});
+    BuildUpdate({{"big.arc", Pattern(8 << 20, 3)}});
+    ExpectRefusedUnchanged(InstallFailed);
+    fs::remove_all(game_);
+}
+
+TEST_F(InstallTest, MissingListsAreNotCreated) {
+    BuildUpdate({{"a.arc", ToBytes("new")}});
+    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {}));
+    EXPECT_EQ(Install(), UninstallListFailed);
+    EXPECT_EQ(Snapshot(game_),
+              (Tree{{"a.arc", ToBytes("new")},
+                    {"zol.hvl",
+                     MakeHashList(HashListMagicV2, 0, {{"a.arc", ChecksumOf(ToBytes("new"))}})}}));
+
+    fs::remove(game_ / "zol.hvl");
+    Put(game_ / "uninst.lst", {0});
+    EXPECT_EQ(Install(), Ok);
+    EXPECT_EQ(Snapshot(game_),
+              (Tree{{"a.arc", ToBytes("new")}, {"uninst.lst", UninstallText({"a.arc"})}}));
+}
+
+// A window standing in for the progress dialog: real controls, and a procedure that sets
+// the flags when told to by a posted message.
+constexpr UINT SetCancel = WM_APP + 1;
+
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == SetCancel) {
+        CancelRequested = 1;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+struct BarRecord {
+    std::vector<LPARAM> ranges;
+    std::vector<WPARAM> positions;
+    std::vector<uint64_t> fileSizes;  // of the temporary file at each position
+    std::wstring temporary;
+};
+
+LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                           DWORD_PTR data) {
+    auto* record = reinterpret_cast<BarRecord*>(data);
+    if (message == PBM_SETRANGE32) record->ranges.push_back(lParam);
+    if (message == PBM_SETPOS) {
+        record->positions.push_back(wParam);
+        WIN32_FILE_ATTRIBUTE_DATA info{};
+        record->fileSizes.push_back(
+            GetFileAttributesExW(record->temporary.c_str(), GetFileExInfoStandard, &info)
+                ? (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow
+                : 0);
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+class InstallWindowTest : public InstallTest {
+protected:
+    void SetUp() override {
+        InstallTest::SetUp();
+        INITCOMMONCONTROLSEX init{sizeof init, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&init);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = TestWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"InstallTestWindow";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, L"InstallTestWindow", L"test", WS_OVERLAPPEDWINDOW, 0, 0, 400,
+                                  200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(window_, nullptr);
+        status_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 300, 20, window_,
+                                  reinterpret_cast<HMENU>(1001), nullptr, nullptr);
+        entryBar_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 30, 300, 20, window_,
+                                    reinterpret_cast<HMENU>(1002), nullptr, nullptr);
+        packageBar_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 60, 300, 20, window_,
+                                      reinterpret_cast<HMENU>(1003), nullptr, nullptr);
+        ASSERT_NE(entryBar_, nullptr);
+        ProgressDialogWindow = window_;
+    }
+    void TearDown() override {
+        ProgressDialogWindow = nullptr;
+        DestroyWindow(window_);
+        // Whatever the test left in the queue must not reach the next one.
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        InstallTest::TearDown();
+    }
+
+    HWND window_ = nullptr, status_ = nullptr, entryBar_ = nullptr, packageBar_ = nullptr;
+};
+
+TEST_F(InstallWindowTest, LargeEntryMovesTheBarsChunkByChunk) {
+    BuildUpdate({{"big.arc", Pattern(3000000, 9)}});
+    Put(game_ / "uninst.lst", {0});
+    BarRecord entry, package;
+    entry.temporary = (game_ / "big.arc.tmp").wstring();
+    SetWindowSubclass(entryBar_, RecordBar, 1, reinterpret_cast<DWORD_PTR>(&entry));
+    SetWindowSubclass(packageBar_, RecordBar, 1, reinterpret_cast<DWORD_PTR>(&package));
+
+    ASSERT_EQ(Install(), Ok);
+    RemoveWindowSubclass(entryBar_, RecordBar, 1);
+    RemoveWindowSubclass(packageBar_, RecordBar, 1);
+
+    EXPECT_EQ(entry.ranges, std::vector<LPARAM>{65535});
+    EXPECT_EQ(package.ranges, std::vector<LPARAM>{2});
+    // Reset, start of the hash list, start of big.arc, then one step per chunk.
+    EXPECT_EQ(entry.positions, (std::vector<WPARAM>{0, 0, 0, 22906, 45812, 65535}));
+    EXPECT_EQ(std::vector<uint64_t>(entry.fileSizes.begin() + 3, entry.fileSizes.end()),
+              (std::vector<uint64_t>{1048576, 2097152, 3000000}));
+    EXPECT_EQ(package.positions, (std::vector<WPARAM>{0, 1, 2}));
+    EXPECT_EQ(SendMessageW(packageBar_, PBM_GETPOS, 0, 0), 2);
+    wchar_t status[100];
+    GetWindowTextW(status_, status, 100);
+    EXPECT_STREQ(status, L"Installing \"big.arc\".");
+}
+
+TEST_F(InstallWindowTest, CancelAndQuitQueuedBeforeTheInstallStopIt) {
+    BuildUpdate({{"a.arc", ToBytes("new")}});
+    Put(game_ / "a.arc", ToBytes("old"));
+    Put(game_ / "uninst.lst", {0});
+    struct Case {
+        bool cancel, quit;
+        ResultCode expected;
+    };
+    for (const Case& c : {Case{true, false, Cancelled}, Case{false, true, Interrupted},
+                          Case{true, true, Cancelled}}) {
+        SCOPED_TRACE(c.expected == Cancelled ? (c.quit ? "both" : "cancel") : "quit");
+        CancelRequested = 0;
+        InstallAborted = 0;
+        if (c.cancel) PostMessageW(window_, SetCancel, 0, 0);
+        if (c.quit) PostQuitMessage(0);
+        ExpectRefusedUnchanged(c.expected);
+    }
+}
+
+}  // namespace
