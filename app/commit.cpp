@@ -25,7 +25,10 @@ void Undo(const DoneMove& done) {
 
 bool CommitFiles(const std::vector<FileMove>& moves) {
     // The process id keeps the set-aside names clear of the package's own files.
-    const std::wstring asideSuffix = L"." + std::to_wstring(GetCurrentProcessId()) + L".old";
+    std::wstring asideSuffix = L".old";
+    for (DWORD id = GetCurrentProcessId(); id != 0; id /= 10)
+        asideSuffix.insert(asideSuffix.begin(), static_cast<wchar_t>(L'0' + id % 10));
+    asideSuffix.insert(asideSuffix.begin(), L'.');
     std::vector<DoneMove> done;
     bool failed = false;
     for (const FileMove& move : moves) {

@@ -11,8 +11,9 @@
 #define _WIN32_WINNT 0x0A00
 #endif
 #include <windows.h>
-// Progress bars and subclassing; needs <windows.h> first.
+// Progress bars, subclassing and COM; they need <windows.h> first.
 #include <commctrl.h>
+#include <objbase.h>
 
 // The portable core speaks char16_t; Win32 speaks wchar_t. Both are 16-bit UTF-16 units.
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");

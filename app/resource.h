@@ -1,0 +1,10 @@
+// Resource ids of the updater program.
+#pragma once
+
+#define IDI_UPDATER 101
+#define IDD_PROGRESS_JAPANESE 102
+#define IDD_PROGRESS_ENGLISH 103
+#define IDC_CANCEL 1000
+#define IDC_STATUS 1001
+#define IDC_ENTRY_BAR 1002
+#define IDC_PACKAGE_BAR 1003
