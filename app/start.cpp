@@ -97,8 +97,9 @@ bool QueryInstalledFolder(wchar_t* folder, const wchar_t* brand, const wchar_t* 
         ++text;
         length -= 2;
     }
-    // A folder that does not fit the path buffers is no installation we can update.
-    if (length >= PathBufferLength) return false;
+    // A folder that does not fit the path buffers is no installation we can update, and an
+    // empty one would put the files at the root of the current drive.
+    if (length == 0 || length >= PathBufferLength) return false;
     std::memcpy(folder, text, length * sizeof(wchar_t));
     folder[length] = 0;
     return true;
