@@ -1,6 +1,8 @@
 # Sourced by the test and demo scripts: a private Xvfb display and one long-lived
 # wineserver for a Wine prefix, both stopped by stop_wine_session.
-#   start_wine_session PREFIX   exports DISPLAY, WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES
+#   start_wine_session PREFIX [--use-display]
+#                               exports DISPLAY, WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES;
+#                               --use-display keeps the caller's DISPLAY instead of Xvfb
 #   stop_wine_session
 #
 # Run as root, Wine would let every program write read-only files, which Windows refuses
@@ -22,7 +24,7 @@ as_wine_user() {
 }
 
 start_wine_session() {
-  local prefix=$1 logs
+  local prefix=$1 use_display=${2:-} logs
   logs=$(dirname "$prefix")/wine-logs
   if [ "$(id -u)" -eq 0 ]; then
     id -u "$WINE_TEST_USER" >/dev/null 2>&1 ||
@@ -30,7 +32,7 @@ start_wine_session() {
     export WINE_RUN_AS=$WINE_TEST_USER
   fi
   mkdir -p "$prefix" "$logs"
-  [ -n "${WINE_RUN_AS:-}" ] && chown -R "$WINE_RUN_AS:" "$prefix" "$logs"
+  if [ -n "${WINE_RUN_AS:-}" ]; then chown -R "$WINE_RUN_AS:" "$prefix" "$logs"; fi
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
   # A small file system that fills up, for the tests of a full disk (root can mount it).
@@ -42,23 +44,26 @@ start_wine_session() {
     SMALL_DISK=
   fi
 
-  # Let Xvfb pick a free display and tell us which one.
-  local displayfile=$logs/display
-  rm -f "$displayfile"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >"$logs/xvfb.log" 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 100); do
-    [ -s "$displayfile" ] && break
-    sleep 0.1
-  done
-  [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; return 1; }
-  export DISPLAY=:$(head -n 1 "$displayfile")
+  if [ "$use_display" != --use-display ]; then
+    # Let Xvfb pick a free display and tell us which one.
+    local displayfile=$logs/display
+    rm -f "$displayfile"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >"$logs/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 100); do
+      [ -s "$displayfile" ] && break
+      sleep 0.1
+    done
+    [ -s "$displayfile" ] || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=:$(head -n 1 "$displayfile")
+  fi
 
   # A game folder the Wine user may read but not write, as a folder without write rights
   # on Windows: Wine ignores the read-only attribute of folders, as Windows does.
   local readonly_game
   readonly_game=$(dirname "$prefix")/readonly-game
-  chmod -R u+w "$readonly_game" 2>/dev/null; rm -rf "$readonly_game"
+  chmod -R u+w "$readonly_game" 2>/dev/null || true
+  rm -rf "$readonly_game"
   mkdir -p "$readonly_game"
   printf old >"$readonly_game/a.arc"
   printf '\0' >"$readonly_game/uninst.lst"
