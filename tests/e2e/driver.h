@@ -54,6 +54,7 @@ public:
     void Resume();
 
     DWORD processId() const { return info_.dwProcessId; }
+    DWORD threadId() const { return info_.dwThreadId; }
 
 private:
     HWND FindWindowOf(bool (*accept)(HWND));

@@ -1,9 +1,12 @@
 // The real updater.exe, driven through its windows under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
+#include "dialog_recorder.h"
 #include "driver.h"
 #include "fixtures.h"
 #include "tools/upkg/build.h"
@@ -99,10 +102,14 @@ protected:
 
     void Installed() { SetInstalledFolder(game_.wstring()); }
 
-    // Starts the update and answers its question; the run goes on from the answer.
-    void StartAndAnswer(UpdaterRun& run, int answer) {
+    // Starts the update and answers its question; the run goes on from the answer. The dialog
+    // comes only after the answer, so a recorder attached here sees the whole of it.
+    void StartAndAnswer(UpdaterRun& run, int answer, DialogRecorder* recorder = nullptr) {
         const bool japanese = JapaneseSession();
         ASSERT_TRUE(run.Start(program_));
+        if (recorder != nullptr) {
+            ASSERT_TRUE(recorder->Attach(run)) << "cannot hook the updater";
+        }
         std::optional<Box> question = run.WaitForBox();
         ASSERT_TRUE(question);
         EXPECT_EQ(question->caption, Title);
@@ -309,6 +316,91 @@ TEST_F(UpdaterE2eTest, LongTitleIsShortenedInTheMiddleOfTheCaption) {
     EXPECT_LT(question->caption.size(), wide.size());
     UpdaterRun::Answer(*question, IDNO);
     EXPECT_EQ(run.WaitForExit(), ExitDeclined);
+}
+
+// One line per recorded change, for a failure's message.
+std::string Describe(const std::vector<DialogChange>& changes) {
+    std::ostringstream out;
+    for (const DialogChange& c : changes)
+        out << "control " << c.control << " message 0x" << std::hex << c.message << std::dec << " ("
+            << c.wParam << ", " << c.lParam << ") -> entry " << c.entryPosition << "/"
+            << c.entryHigh << ", package " << c.packagePosition << "/" << c.packageHigh
+            << ", status \"" << fs::path(c.status).u8string() << "\", caption \""
+            << fs::path(c.caption).u8string() << "\"\n";
+    return out.str();
+}
+
+// The dialog's states last only between two chunks and the dialog is gone before the outcome
+// box, so a hook in the updater's thread records every change for reading after the run.
+TEST_F(UpdaterE2eTest, DialogShowsEachEntryAndBothBarsReachTheirEnds) {
+    constexpr uint64_t Chunk = 1u << 20;
+    // Four chunks, the last one short; its size times the bar's range needs more than 32 bits.
+    constexpr uint64_t BigSize = 3 * Chunk + 12345;
+    constexpr int EntryRange = 65535, Entries = 3;
+    const Bytes small = ToBytes("more");
+    BuildUpdate({{"Archive/big.arc", Pattern(BigSize, 4)}, {"Archive/data01020.arc", small}});
+    Installed();
+    UpdaterRun run;
+    DialogRecorder recorder;
+    StartAndAnswer(run, IDYES, &recorder);
+    ASSERT_EQ(Outcome(run), std::make_pair(std::wstring(L"Installation complete."), Ok));
+
+    const std::vector<DialogChange> changes = recorder.Changes();
+    EXPECT_EQ(recorder.Dropped(), 0);
+    ASSERT_FALSE(changes.empty()) << "the hook recorded nothing in the updater";
+
+    EXPECT_TRUE(std::any_of(changes.begin(), changes.end(), [](const DialogChange& c) {
+        return c.control == dialog_record::DialogId && c.message == WM_SETTEXT;
+    })) << "the caption was never set";
+    EXPECT_TRUE(std::all_of(changes.begin(), changes.end(), [](const DialogChange& c) {
+        return c.caption == Title;
+    })) << "the caption was not the title throughout";
+
+    // Each entry's part of the record runs from its status line to the next one.
+    std::vector<std::wstring> statuses;
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < changes.size(); ++i)
+        if (changes[i].control == StatusLine && changes[i].message == WM_SETTEXT) {
+            statuses.push_back(changes[i].status);
+            starts.push_back(i);
+        }
+    EXPECT_EQ(statuses, (std::vector<std::wstring>{L"Installing \"ZOL.hvl\".",
+                                                   L"Installing \"Archive\\big.arc\".",
+                                                   L"Installing \"Archive\\data01020.arc\"."}));
+    ASSERT_EQ(starts.size(), static_cast<size_t>(Entries)) << Describe(changes);
+
+    EXPECT_TRUE(std::all_of(changes.begin() + starts[0], changes.end(), [](const DialogChange& c) {
+        return c.entryHigh == EntryRange && c.packageHigh == Entries;
+    })) << "the bars did not keep their ranges while entries were installed";
+
+    // The hash list is read, not copied, so only the two files fill the entry bar.
+    const std::optional<uint64_t> copiedSize[Entries] = {std::nullopt, BigSize, small.size()};
+    std::vector<WPARAM> packagePositions;
+    for (int entry = 0; entry < Entries; ++entry) {
+        SCOPED_TRACE("entry " + std::to_string(entry));
+        const size_t begin = starts[entry];
+        const size_t end = entry + 1 < Entries ? starts[entry + 1] : changes.size();
+        std::vector<WPARAM> entryPositions;
+        for (size_t i = begin; i < end; ++i) {
+            const DialogChange& c = changes[i];
+            if (c.message != PBM_SETPOS) continue;
+            if (c.control == EntryBar) entryPositions.push_back(c.wParam);
+            if (c.control == PackageBar) packagePositions.push_back(c.wParam);
+        }
+        EXPECT_EQ(changes[end - 1].packagePosition, entry + 1);
+        if (!copiedSize[entry]) continue;
+        // Reset, then one step after each chunk by the share written, rounded down.
+        const uint64_t size = *copiedSize[entry];
+        std::vector<WPARAM> expected{0};
+        for (uint64_t written = 0; written < size;) {
+            written = std::min(written + Chunk, size);
+            expected.push_back(written * EntryRange / size);
+        }
+        EXPECT_EQ(entryPositions, expected);
+        EXPECT_EQ(changes[end - 1].entryPosition, EntryRange);
+    }
+    EXPECT_EQ(packagePositions, (std::vector<WPARAM>{1, 2, 3}));
+    if (HasFailure()) ADD_FAILURE() << "recorded:\n" << Describe(changes);
 }
 
 // Runs whose dialog must be caught while it copies a large entry: the driver pauses the
