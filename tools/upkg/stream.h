@@ -8,8 +8,12 @@ class Progress;
 
 enum class StreamResult { Done, ReadShort, WriteFailed };
 
-// Reads `length` bytes from the current position of `in` in 1 MiB chunks, folding them
-// into `checksum` (the 8 bytes as one little-endian value) and writing them to `out` when
-// it is given.
+constexpr uint32_t StreamChunkSize = 0x100000;
+
+// Reads `length` bytes from the current position of `in` in chunks of StreamChunkSize,
+// folding them into `checksum` (the 8 bytes as one little-endian value) and writing them to
+// `out` when it is given. A chunk that cannot be read in full is neither folded nor
+// written; after Done, `in` stands right after the `length` bytes. Longer streams are read
+// ahead on a second thread; `progress` is only called from this one.
 StreamResult StreamWithChecksum(CFileDX& in, uint64_t length, CFileDX* out, uint64_t& checksum,
                                 Progress& progress);
