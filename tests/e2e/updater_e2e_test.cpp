@@ -66,12 +66,6 @@ void ExpectTree(const Tree& actual, const Tree& expected) {
         if (!expected.count(path)) ADD_FAILURE() << "unexpected: " << path;
 }
 
-Bytes Pattern(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 29 + (i >> 12));
-    return bytes;
-}
-
 class UpdaterE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -8,12 +8,28 @@
 #include <random>
 
 #include "package/archive_format.h"
+#include "package/checksum.h"
 #include "package/hash_list.h"
 
 namespace fs = std::filesystem;
 
 Bytes ToBytes(const std::string& text) {
     return Bytes(text.begin(), text.end());
+}
+
+Bytes Pattern(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed * 7 + i * 13 + (i >> 10));
+    return bytes;
+}
+
+uint64_t ChecksumOf(const Bytes& bytes) {
+    uint8_t state[8] = {};
+    AddToChecksum(state, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    uint64_t value;
+    std::memcpy(&value, state, sizeof value);
+    return value;
 }
 
 ScratchFolder::ScratchFolder() {

@@ -10,6 +10,12 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes ToBytes(const std::string& text);
 
+// `size` bytes of a pattern that differs with `seed` and along the data.
+Bytes Pattern(size_t size, uint8_t seed);
+
+// The content checksum of `bytes`, its 8 bytes as one little-endian value.
+uint64_t ChecksumOf(const Bytes& bytes);
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class ScratchFolder {
 public:

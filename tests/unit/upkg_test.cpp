@@ -15,20 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint64_t ChecksumOf(const Bytes& bytes) {
-    uint8_t state[8] = {};
-    AddToChecksum(state, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    uint64_t value;
-    std::memcpy(&value, state, 8);
-    return value;
-}
-
-Bytes Pattern(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 31 + (i >> 9));
-    return bytes;
-}
-
 class UpkgTest : public ::testing::Test {
 protected:
     std::string At(const std::string& relative) const {

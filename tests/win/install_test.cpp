@@ -32,21 +32,6 @@ Tree Snapshot(const fs::path& root) {
     return tree;
 }
 
-uint64_t ChecksumOf(const Bytes& bytes) {
-    uint8_t state[8] = {};
-    AddToChecksum(state, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    uint64_t value;
-    std::memcpy(&value, state, 8);
-    return value;
-}
-
-Bytes Pattern(size_t size, uint8_t seed) {
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<uint8_t>(seed * 7 + i * 13 + (i >> 10));
-    return bytes;
-}
-
 Bytes UninstallText(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
