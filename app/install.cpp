@@ -31,11 +31,6 @@ constexpr int StatusLineId = 1001;
 constexpr int EntryBarId = 1002;
 constexpr int PackageBarId = 1003;
 
-std::string Lowercased(std::string text) {
-    LowercaseText(&text[0]);
-    return text;
-}
-
 // The dialog's controls; any may be missing, and a missing one is left alone.
 struct Controls {
     HWND status = nullptr;

@@ -22,11 +22,6 @@ uint32_t RecordSize(const char* magic) {
 
 constexpr uint32_t ValueSize = sizeof(uint64_t);
 
-std::string Lowercased(std::string text) {
-    LowercaseText(&text[0]);
-    return text;
-}
-
 }  // namespace
 
 bool ReadHashList(HashListHeader& header, std::vector<HashListEntry>& entries, CFileDX& file) {

@@ -135,3 +135,8 @@ char* LowercaseText(char* text) {
     }
     return text;
 }
+
+std::string Lowercased(std::string text) {
+    LowercaseText(&text[0]);
+    return text;
+}

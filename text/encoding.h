@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Capacity of every path and name buffer, terminator included: UTF-16 units for UTF-16
 // buffers, bytes for byte buffers.
@@ -55,3 +56,6 @@ bool CopyText(char* destination, size_t capacity, const char* source);
 // Folds single-byte A-Z to a-z in place, leaving every byte of a multibyte character as it
 // is. Returns `text`.
 char* LowercaseText(char* text);
+
+// A copy of `text` with single-byte A-Z folded, as LowercaseText does.
+std::string Lowercased(std::string text);

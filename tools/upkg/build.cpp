@@ -55,11 +55,6 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-std::string Lowercased(std::string text) {
-    LowercaseText(&text[0]);
-    return text;
-}
-
 // Every regular file below `source`, ordered by relative path; false with `error` set when
 // something else stands there or a name cannot be read.
 bool CollectFiles(const fs::path& source, std::vector<SourceFile>& files, std::string& error) {
