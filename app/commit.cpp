@@ -1,6 +1,6 @@
 #include "app/commit.h"
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 namespace {
 
@@ -14,50 +14,58 @@ bool Move(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-void Undo(const DoneMove& done) {
-    Move(done.move->final, done.move->temporary);
-    if (done.aside.empty()) return;
-    Move(done.aside, done.move->final);
-    SetFileAttributesW(done.move->final.c_str(), done.attributes);
+// Puts back the final file that `step` set aside, with its attributes.
+void PutBack(const DoneMove& step) {
+    if (step.aside.empty()) return;
+    Move(step.aside, step.move->final);
+    SetFileAttributesW(step.move->final.c_str(), step.attributes);
+}
+
+// Takes the new file back to its temporary name, then puts back the old one.
+void Undo(const DoneMove& step) {
+    Move(step.move->final, step.move->temporary);
+    PutBack(step);
+}
+
+// The process id keeps the set-aside names clear of the package's own files.
+std::wstring AsideSuffix() {
+    std::wstring suffix = L".old";
+    for (DWORD id = GetCurrentProcessId(); id != 0; id /= 10)
+        suffix.insert(suffix.begin(), static_cast<wchar_t>(L'0' + id % 10));
+    return L"." + suffix;
+}
+
+// Sets an existing final file aside (read-only or not) and moves the new file in; on
+// failure leaves both as they were.
+bool MoveIn(const FileMove& move, const std::wstring& asideSuffix, DoneMove& step) {
+    step = {&move, L"", 0};
+    const DWORD attributes = GetFileAttributesW(move.final.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(move.final.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!Move(move.final, move.final + asideSuffix)) {
+            SetFileAttributesW(move.final.c_str(), attributes);
+            return false;
+        }
+        step.aside = move.final + asideSuffix;
+        step.attributes = attributes;
+    }
+    if (Move(move.temporary, move.final)) return true;
+    PutBack(step);
+    return false;
 }
 
 }  // namespace
 
 bool CommitFiles(const std::vector<FileMove>& moves) {
-    // The process id keeps the set-aside names clear of the package's own files.
-    std::wstring asideSuffix = L".old";
-    for (DWORD id = GetCurrentProcessId(); id != 0; id /= 10)
-        asideSuffix.insert(asideSuffix.begin(), static_cast<wchar_t>(L'0' + id % 10));
-    asideSuffix.insert(asideSuffix.begin(), L'.');
+    const std::wstring asideSuffix = AsideSuffix();
     std::vector<DoneMove> done;
-    bool failed = false;
     for (const FileMove& move : moves) {
-        DoneMove step{&move, L"", 0};
-        const DWORD attributes = GetFileAttributesW(move.final.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
-            // A read-only file is replaced all the same.
-            SetFileAttributesW(move.final.c_str(), FILE_ATTRIBUTE_NORMAL);
-            step.aside = move.final + asideSuffix;
-            step.attributes = attributes;
-            if (!Move(move.final, step.aside)) {
-                SetFileAttributesW(move.final.c_str(), attributes);
-                failed = true;
-                break;
-            }
-        }
-        if (!Move(move.temporary, move.final)) {
-            if (!step.aside.empty()) {
-                Move(step.aside, move.final);
-                SetFileAttributesW(move.final.c_str(), attributes);
-            }
-            failed = true;
-            break;
+        DoneMove step{};
+        if (!MoveIn(move, asideSuffix, step)) {
+            for (auto it = done.rbegin(); it != done.rend(); ++it) Undo(*it);
+            return false;
         }
         done.push_back(std::move(step));
-    }
-    if (failed) {
-        for (auto it = done.rbegin(); it != done.rend(); ++it) Undo(*it);
-        return false;
     }
     for (const DoneMove& step : done)
         if (!step.aside.empty()) DeleteFileW(step.aside.c_str());

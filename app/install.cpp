@@ -8,28 +8,21 @@
 #include "app/commit.h"
 #include "app/message_pump.h"
 #include "app/messages.h"
+#include "app/resource.h"
 #include "app/updater_state.h"
 #include "package/checksum.h"
 #include "package/file.h"
 #include "package/hash_list.h"
-#include "package/install_path.h"
+#include "package/package_plan.h"
 #include "package/uninstall_list.h"
-#include "package/update_package.h"
 #include "text/convert.h"
 #include "text/encoding.h"
 #include "text/format.h"
 
 namespace {
 
-constexpr size_t MaximumEntries = 256;
 constexpr uint32_t ChunkSize = 0x100000;
-// A chunk goes out in quarters: Linux backs one large write with large page-cache blocks,
-// which under Wine on a virtual machine made whole-chunk writes up to twice as slow.
-constexpr uint32_t WritePiece = ChunkSize / 4;
 constexpr uint32_t EntryBarRange = 65535;
-constexpr int StatusLineId = 1001;
-constexpr int EntryBarId = 1002;
-constexpr int PackageBarId = 1003;
 
 // The dialog's controls; any may be missing, and a missing one is left alone.
 struct Controls {
@@ -38,15 +31,21 @@ struct Controls {
     HWND packageBar = nullptr;
 
     static Controls Take() {
-        return {GetDlgItem(ProgressDialogWindow, StatusLineId),
-                GetDlgItem(ProgressDialogWindow, EntryBarId),
-                GetDlgItem(ProgressDialogWindow, PackageBarId)};
+        return {GetDlgItem(ProgressDialogWindow, IDC_STATUS),
+                GetDlgItem(ProgressDialogWindow, IDC_ENTRY_BAR),
+                GetDlgItem(ProgressDialogWindow, IDC_PACKAGE_BAR)};
     }
     static void Send(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
         if (control != nullptr) SendMessageW(control, message, wParam, lParam);
     }
     void SetEntryPosition(uint32_t position) const { Send(entryBar, PBM_SETPOS, position, 0); }
     void SetPackagePosition(size_t position) const { Send(packageBar, PBM_SETPOS, position, 0); }
+    void SetRanges(size_t entries) const {
+        Send(entryBar, PBM_SETRANGE32, 0, EntryBarRange);
+        SetEntryPosition(0);
+        Send(packageBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(entries));
+        SetPackagePosition(0);
+    }
     void ShowInstalling(const std::wstring& name) const {
         if (status == nullptr) return;
         wchar_t text[PathBufferLength];
@@ -57,13 +56,20 @@ struct Controls {
     }
 };
 
-// Where one archive entry goes, worked out before anything is written.
-struct EntryPlan {
+// Where one planned entry goes on this machine.
+struct EntryPaths {
     std::wstring destination;  // relative to the installation folder, as the status line shows it
-    bool installed = false;    // false for the update's hash list
-    std::optional<uint64_t> expected;
     std::wstring temporary;
     std::wstring final;
+};
+
+// Everything one installation works with.
+struct Installation {
+    const wchar_t* folder;
+    CFileDX program;
+    PackagePlan plan;
+    std::vector<EntryPaths> paths;
+    std::vector<bool> created;  // temporary files this run wrote
 };
 
 std::optional<std::wstring> ToWide(const std::string& utf8) {
@@ -81,69 +87,122 @@ std::optional<std::wstring> FolderPath(const wchar_t* folder, const std::wstring
     return std::wstring(path);
 }
 
-// Plans every entry: its record in the update's hash list gives its place and checksum.
-// The package comes from outside, so a place that would leave the installation folder or
-// does not fit a path buffer makes the whole package damaged, before anything is written.
-bool PlanEntries(const std::vector<ArchiveEntry>& entries, const std::vector<HashListEntry>& list,
-                 const wchar_t* folder, std::vector<EntryPlan>& plans) {
-    for (const ArchiveEntry& entry : entries) {
-        EntryPlan plan;
-        std::string destination = entry.name;
-        if (const HashListEntry* record = FindRecordForEntry(list, entry.name)) {
-            destination = record->path;
-            plan.expected = record->value;
-        }
-        plan.installed = Lowercased(destination) != "zol.hvl";
-        std::optional<std::wstring> wide = ToWide(destination);
-        if (plan.installed) {
-            if (!wide || !IsSafeInstallPath(destination.c_str())) return false;
-            std::optional<std::wstring> temporary = FolderPath(folder, *wide, u"%s\\%s.tmp");
-            std::optional<std::wstring> final = FolderPath(folder, *wide, u"%s\\%s");
+// The temporary and final path of every installed entry; false when one does not fit a
+// path buffer, which makes the package damaged before anything is written.
+bool PlanPaths(Installation& installation) {
+    for (const PlannedEntry& entry : installation.plan.entries) {
+        EntryPaths paths;
+        std::optional<std::wstring> wide = ToWide(entry.destination);
+        if (entry.installed) {
+            if (!wide) return false;
+            std::optional<std::wstring> temporary =
+                FolderPath(installation.folder, *wide, u"%s\\%s.tmp");
+            std::optional<std::wstring> final = FolderPath(installation.folder, *wide, u"%s\\%s");
             if (!temporary || !final) return false;
-            plan.temporary = std::move(*temporary);
-            plan.final = std::move(*final);
+            paths.temporary = std::move(*temporary);
+            paths.final = std::move(*final);
         }
-        plan.destination = wide.value_or(L"");
-        plans.push_back(std::move(plan));
+        paths.destination = wide.value_or(L"");
+        installation.paths.push_back(std::move(paths));
     }
     return true;
+}
+
+// Reads the package's plan and checks it whole: the package comes from outside, so a place
+// that would leave the installation folder makes it damaged before anything is written.
+ResultCode OpenAndPlan(const wchar_t* programPath, Installation& installation) {
+    installation.program.OpenForRead(AsUtf16(programPath));
+    if (installation.program.GetSize() < ArchiveOffset) return PackageDamaged;
+    if (!ReadPackagePlan(installation.program, installation.plan)) return PackageIndexUnreadable;
+    if (CheckPackagePlan(installation.plan) != PlanProblem::None || !PlanPaths(installation))
+        return PackageDamaged;
+    installation.created.assign(installation.plan.entries.size(), false);
+    return Ok;
 }
 
 bool Stopped() {
     return InstallAborted != 0 || CancelRequested != 0;
 }
 
-enum class CopyOutcome { Copied, Stopped, ReadShort, WriteShort };
-
-bool WriteInPieces(CFileDX& out, const uint8_t* bytes, uint32_t length) {
-    for (uint32_t done = 0; done < length; done += WritePiece) {
-        const uint32_t piece = std::min(length - done, WritePiece);
-        if (out.Write(bytes + done, piece) != piece) return false;
-    }
-    return true;
+// Sets InstallAborted; the code returned is overridden when the run finishes.
+ResultCode Abort() {
+    InstallAborted = 1;
+    return PackageDamaged;
 }
 
 // Copies `size` bytes from the program file to `out` in chunks, folding the checksum and
-// pumping messages after each chunk.
-CopyOutcome CopyEntry(CFileDX& program, CFileDX& out, uint32_t size, uint8_t* buffer,
-                      const Controls& controls, uint64_t& checksum) {
+// pumping messages after each chunk. PackageDamaged when the data is cut short or the run
+// was stopped, InstallFailed when a write fell short.
+ResultCode CopyEntry(CFileDX& program, CFileDX& out, uint32_t size, uint8_t* buffer,
+                     const Controls& controls, uint64_t& checksum) {
     uint8_t state[8] = {};
     uint32_t written = 0;
     while (written < size) {
-        if (Stopped()) return CopyOutcome::Stopped;
+        if (Stopped()) return PackageDamaged;
         const uint32_t chunk = std::min(size - written, ChunkSize);
-        if (program.Read(buffer, chunk) != chunk) return CopyOutcome::ReadShort;
+        if (program.Read(buffer, chunk) != chunk) return PackageDamaged;
         AddToChecksum(state, buffer, chunk);
-        if (!WriteInPieces(out, buffer, chunk)) return CopyOutcome::WriteShort;
+        if (!WriteInPieces(out, buffer, chunk)) return InstallFailed;
         written += chunk;
         controls.SetEntryPosition(static_cast<uint32_t>(uint64_t{written} * EntryBarRange / size));
-        if (PumpMessages() != 0) {
-            InstallAborted = 1;
-            return CopyOutcome::Stopped;
-        }
+        if (PumpMessages() != 0) return Abort();
     }
     std::memcpy(&checksum, state, sizeof state);
-    return CopyOutcome::Copied;
+    return Ok;
+}
+
+// Copies entry `i` to its temporary file and compares its checksum with its record.
+ResultCode CopyToTemporary(Installation& installation, size_t i, uint8_t* buffer,
+                           const Controls& controls) {
+    const PlannedEntry& entry = installation.plan.entries[i];
+    const EntryPaths& paths = installation.paths[i];
+    // A temporary file left read-only by an earlier run can so be overwritten.
+    SetFileAttributesW(paths.temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    CFileDX out;
+    if (!out.OpenForWrite(AsUtf16(paths.temporary.c_str()), CreateOrTruncate)) return InstallFailed;
+    installation.created[i] = true;
+    uint64_t checksum = 0;
+    const ResultCode copied =
+        CopyEntry(installation.program, out, entry.size, buffer, controls, checksum);
+    if (copied != Ok) return copied;
+    return entry.expected && *entry.expected != checksum ? PackageDamaged : Ok;
+}
+
+// Copies and verifies every entry, naming each in the status line and moving the bars.
+ResultCode CopyEntries(Installation& installation, const Controls& controls) {
+    std::vector<uint8_t> buffer(ChunkSize, 0);
+    const std::vector<PlannedEntry>& entries = installation.plan.entries;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (Stopped()) return PackageDamaged;
+        if (!installation.program.Seek(static_cast<int64_t>(ArchiveOffset + entries[i].offset)))
+            return Abort();
+        controls.ShowInstalling(installation.paths[i].destination);
+        controls.SetEntryPosition(0);
+        if (PumpMessages() != 0) return Abort();
+        if (entries[i].installed) {
+            const ResultCode copied = CopyToTemporary(installation, i, buffer.data(), controls);
+            if (copied != Ok) return copied;
+        }
+        controls.SetPackagePosition(i + 1);
+        if (PumpMessages() != 0) return Abort();
+    }
+    return Stopped() ? PackageDamaged : Ok;
+}
+
+// Puts the verified files in place, then records them in both lists.
+ResultCode CommitAndRecord(const Installation& installation) {
+    std::vector<FileMove> moves;
+    std::vector<std::u16string> installNames;
+    for (size_t i = 0; i < installation.plan.entries.size(); ++i) {
+        const EntryPaths& paths = installation.paths[i];
+        const bool installed = installation.plan.entries[i].installed;
+        installNames.push_back(installed ? AsUtf16(paths.destination.c_str()) : u"");
+        if (installed) moves.push_back({paths.temporary, paths.final});
+    }
+    if (!CommitFiles(moves)) return InstallFailed;
+    UpdateInstalledHashList(AsUtf16(installation.folder), installation.plan.records);
+    return UpdateUninstallList(AsUtf16(installation.folder), installNames) ? Ok
+                                                                           : UninstallListFailed;
 }
 
 ResultCode Finish(ResultCode result) {
@@ -162,99 +221,17 @@ ResultCode InstallUpdate(const wchar_t* installFolder) {
 
 ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder) {
     const Controls controls = Controls::Take();
-    CFileDX program;
-    program.OpenForRead(AsUtf16(programPath));
-    if (program.GetSize() < ArchiveOffset) return Finish(PackageDamaged);
+    Installation installation{installFolder, {}, {}, {}, {}};
+    ResultCode result = OpenAndPlan(programPath, installation);
+    if (result != Ok) return Finish(result);
 
-    ArchiveHeader header;
-    std::vector<ArchiveEntry> entries;
-    if (!program.Seek(ArchiveOffset) || !ReadArchiveIndex(header, entries, program))
-        return Finish(PackageIndexUnreadable);
-    if (entries.size() > MaximumEntries) return Finish(PackageDamaged);
-    const size_t count = entries.size();
-
-    // The update's hash list; a package without a readable one installs every entry under
-    // its own name, unverified.
-    HashListHeader listHeader{};
-    std::vector<HashListEntry> updateList;
-    for (const ArchiveEntry& entry : entries) {
-        if (Lowercased(entry.name) != "zol.hvl") continue;
-        if (program.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset)))
-            ReadHashList(listHeader, updateList, program);
-        break;
-    }
-
-    std::vector<EntryPlan> plans;
-    if (!PlanEntries(entries, updateList, installFolder, plans)) return Finish(PackageDamaged);
-
-    Controls::Send(controls.entryBar, PBM_SETRANGE32, 0, EntryBarRange);
-    controls.SetEntryPosition(0);
-    Controls::Send(controls.packageBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(count));
-    controls.SetPackagePosition(0);
+    controls.SetRanges(installation.plan.entries.size());
     if (PumpMessages() != 0) InstallAborted = 1;
-
-    ResultCode result = PackageDamaged;
-    std::vector<uint8_t> buffer(ChunkSize, 0);
-    std::vector<bool> created(count, false);  // temporary files this run wrote
-    size_t dealtWith = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (Stopped()) break;
-        if (!program.Seek(static_cast<int64_t>(ArchiveOffset + entries[i].offset))) {
-            InstallAborted = 1;
-            break;
-        }
-        const EntryPlan& plan = plans[i];
-        controls.ShowInstalling(plan.destination);
-        controls.SetEntryPosition(0);
-        if (PumpMessages() != 0) {
-            InstallAborted = 1;
-            break;
-        }
-        if (plan.installed) {
-            // A temporary file left read-only by an earlier run can so be overwritten.
-            SetFileAttributesW(plan.temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-            CFileDX out;
-            if (!out.OpenForWrite(AsUtf16(plan.temporary.c_str()), CreateOrTruncate)) {
-                result = InstallFailed;
-                break;
-            }
-            created[i] = true;
-            uint64_t checksum = 0;
-            const CopyOutcome outcome =
-                CopyEntry(program, out, entries[i].size, buffer.data(), controls, checksum);
-            out.Close();
-            if (Stopped()) break;
-            if (outcome == CopyOutcome::WriteShort) result = InstallFailed;
-            if (outcome != CopyOutcome::Copied) break;
-            if (plan.expected && *plan.expected != checksum) break;
-        }
-        controls.SetPackagePosition(i + 1);
-        if (PumpMessages() != 0) {
-            InstallAborted = 1;
-            break;
-        }
-        ++dealtWith;
-    }
-
-    if (dealtWith == count && !Stopped()) {
-        std::vector<FileMove> moves;
-        std::vector<std::u16string> installNames;
-        for (const EntryPlan& plan : plans) {
-            installNames.push_back(plan.installed ? AsUtf16(plan.destination.c_str()) : u"");
-            if (plan.installed) moves.push_back({plan.temporary, plan.final});
-        }
-        if (CommitFiles(moves)) {
-            UpdateInstalledHashList(AsUtf16(installFolder), updateList);
-            result = UpdateUninstallList(AsUtf16(installFolder), installNames)
-                         ? Ok
-                         : UninstallListFailed;
-        } else {
-            result = InstallFailed;
-        }
-    }
+    result = CopyEntries(installation, controls);
+    if (result == Ok) result = CommitAndRecord(installation);
 
     // Whatever happened, no temporary file of this run stays behind.
-    for (size_t i = 0; i < count; ++i)
-        if (created[i]) DeleteFileW(plans[i].temporary.c_str());
+    for (size_t i = 0; i < installation.created.size(); ++i)
+        if (installation.created[i]) DeleteFileW(installation.paths[i].temporary.c_str());
     return Finish(result);
 }

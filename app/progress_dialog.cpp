@@ -1,6 +1,7 @@
 #include "app/progress_dialog.h"
 
 #include "app/messages.h"
+#include "app/resource.h"
 #include "app/updater_state.h"
 #include "ui/message_boxes.h"
 
@@ -9,12 +10,13 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         case WM_INITDIALOG:
             return 1;
         case WM_COMMAND:
-            if (LOWORD(wParam) != CancelButtonId || HIWORD(wParam) != BN_CLICKED) return 0;
+            if (LOWORD(wParam) != IDC_CANCEL || HIWORD(wParam) != BN_CLICKED) return 0;
             // A click queued behind a confirmed cancel asks nothing.
             if (CancelRequested) return 1;
-            if (AskYesNo(GetMessageText(MessageConfirmCancel)) == IDYES) {
+            if (AskYesNo(ProgressDialogWindow, UpdaterTitle,
+                         GetMessageText(MessageConfirmCancel)) == IDYES) {
                 CancelRequested = 1;
-                if (HWND button = GetDlgItem(window, CancelButtonId)) EnableWindow(button, FALSE);
+                if (HWND button = GetDlgItem(window, IDC_CANCEL)) EnableWindow(button, FALSE);
             }
             return 1;
         case WM_SYSCOMMAND:

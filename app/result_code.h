@@ -1,9 +1,10 @@
-// Outcome of an installation; after one ran it is also the process exit code. Values are
-// part of the program's interface and are never renumbered.
+// Every code the updater can end with. Values are part of the program's interface and are
+// never renumbered.
 #pragma once
 
 #include <cstdint>
 
+// Outcome of an installation; after one ran it is also the process exit code.
 enum ResultCode : int32_t {
     Ok = 0,
     PackageDamaged = static_cast<int32_t>(0x80000001),
@@ -12,4 +13,18 @@ enum ResultCode : int32_t {
     UninstallListFailed = static_cast<int32_t>(0x80000005),
     Cancelled = static_cast<int32_t>(0x80000006),
     Interrupted = static_cast<int32_t>(0x80000007),
+};
+
+// The outcome message calls every code from PackageDamaged up to this one a damaged package,
+// including the one that no installation returns today.
+constexpr uint32_t LastDamagedPackageCode = 0x80000003;
+
+// Exit codes of the startup checks, which end the program before any installation.
+enum StartupExitCode : int32_t {
+    ExitNotInstalled = -1,
+    ExitGameRunning = -2,
+    ExitDeclined = -3,
+    ExitDialogFailed = -4,
+    ExitNoPackage = -5,
+    ExitAlreadyRunning = -6,
 };

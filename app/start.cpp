@@ -5,8 +5,11 @@
 #include "app/install.h"
 #include "app/messages.h"
 #include "app/progress_dialog.h"
+#include "app/resource.h"
+#include "app/result_code.h"
 #include "app/updater_state.h"
 #include "package/update_package.h"
+#include "platform/scoped_handle.h"
 #include "text/encoding.h"
 #include "text/format.h"
 #include "ui/message_boxes.h"
@@ -21,38 +24,44 @@ constexpr wchar_t GameTitle[] = L"Lumenfall";
 constexpr DWORD RegistryBufferBytes = 8192;
 
 // Creates a named mutex owned by us; false when it existed already (or could not be made).
-bool TakeMutex(const char* name, HANDLE& handle) {
+bool TakeMutex(const char* name, ScopedKernelHandle& handle) {
     SetLastError(0);
-    handle = CreateMutexA(nullptr, TRUE, name);
+    *handle.receive() = CreateMutexA(nullptr, TRUE, name);
     return GetLastError() == 0;
+}
+
+void Warn(uint32_t message) {
+    ShowWarning(ProgressDialogWindow, UpdaterTitle, GetMessageText(message));
 }
 
 void ShowOutcome(ResultCode result) {
     const uint32_t code = static_cast<uint32_t>(result);
-    if (code == 0)
-        ShowInformation(GetMessageText(MessageComplete));
-    else if (code >= 0x80000001 && code <= 0x80000003)
-        ShowWarning(GetMessageText(MessageDamaged));
-    else if (code == 0x80000004)
-        ShowWarning(GetMessageText(MessageInstallFailed));
-    else if (code == 0x80000005)
-        ShowWarning(GetMessageText(MessageUninstallListFailed));
+    if (result == Ok)
+        ShowInformation(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageComplete));
+    else if (code >= static_cast<uint32_t>(PackageDamaged) && code <= LastDamagedPackageCode)
+        Warn(MessageDamaged);
+    else if (result == InstallFailed)
+        Warn(MessageInstallFailed);
+    else if (result == UninstallListFailed)
+        Warn(MessageUninstallListFailed);
 }
 
 // Everything between taking the game's mutex and the outcome; returns the exit code.
 int CheckAndInstall(HINSTANCE instance, int showCommand) {
     wchar_t installFolder[PathBufferLength];
     if (!QueryInstalledFolder(installFolder, Brand, GameTitle)) {
-        ShowWarning(GetMessageText(MessageNotInstalled));
+        Warn(MessageNotInstalled);
         return ExitNotInstalled;
     }
-    if (AskYesNo(GetMessageText(MessageConfirmInstall)) != IDYES) return ExitDeclined;
+    if (AskYesNo(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageConfirmInstall)) !=
+        IDYES)
+        return ExitDeclined;
 
     ProgressDialogWindow = CreateDialogParamW(
-        instance, MAKEINTRESOURCEW(IsJapanese() ? ProgressDialogJapanese : ProgressDialogEnglish),
+        instance, MAKEINTRESOURCEW(IsJapanese() ? IDD_PROGRESS_JAPANESE : IDD_PROGRESS_ENGLISH),
         nullptr, ProgressDialogProc, 0);
     if (ProgressDialogWindow == nullptr) {
-        ShowWarning(GetMessageText(MessageDialogFailed));
+        Warn(MessageDialogFailed);
         return ExitDialogFailed;
     }
     BuildMonitorList();
@@ -70,6 +79,24 @@ int CheckAndInstall(HINSTANCE instance, int showCommand) {
     return result;
 }
 
+// The checks and the install while this process holds the updater's mutex, and then the
+// game's, so that neither a second updater nor the game can start meanwhile.
+int RunAlone(HINSTANCE instance, int showCommand) {
+    ScopedKernelHandle updaterMutex;
+    if (!TakeMutex(UpdaterMutexName, updaterMutex)) return ExitAlreadyRunning;
+    if (!ReadPackageTitle(AsUtf16(UpdaterTitle))) {
+        wcsncpy(UpdaterTitle, GetMessageText(MessageError), TitleCapacity - 1);
+        Warn(MessageNoVersionInformation);
+        return ExitNoPackage;
+    }
+    ScopedKernelHandle gameMutex;
+    if (!TakeMutex(GameMutexName, gameMutex)) {
+        Warn(MessageGameRunning);
+        return ExitGameRunning;
+    }
+    return CheckAndInstall(instance, showCommand);
+}
+
 }  // namespace
 
 bool QueryInstalledFolder(wchar_t* folder, const wchar_t* brand, const wchar_t* title) {
@@ -79,14 +106,14 @@ bool QueryInstalledFolder(wchar_t* folder, const wchar_t* brand, const wchar_t* 
     if (FormatWide(AsUtf16(buffer), RegistryBufferBytes / sizeof(wchar_t), u"Software\\%s\\%s",
                    {AsUtf16(brand), AsUtf16(title)}) < 0)
         return false;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, buffer, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    ScopedRegistryKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, buffer, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
+        return false;
     DWORD type = 0;
     DWORD size = RegistryBufferBytes;
-    const bool found = RegQueryValueExW(key, L"InstalledFolder", nullptr, &type,
+    const bool found = RegQueryValueExW(key.get(), L"InstalledFolder", nullptr, &type,
                                         reinterpret_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS &&
                        type == REG_SZ;
-    RegCloseKey(key);
     if (!found) return false;
 
     // The value need not be terminated; the buffer keeps one spare unit that is.
@@ -109,25 +136,7 @@ int StartUpdater(HINSTANCE instance, int showCommand) {
     CoInitialize(nullptr);
     CurrentLanguage =
         (GetUserDefaultUILanguage() & 0x3FF) == LANG_JAPANESE ? LanguageJapanese : LanguageEnglish;
-
-    int exitCode = ExitAlreadyRunning;
-    HANDLE updaterMutex = nullptr;
-    HANDLE gameMutex = nullptr;
-    if (TakeMutex(UpdaterMutexName, updaterMutex)) {
-        if (!ReadPackageTitle(AsUtf16(UpdaterTitle))) {
-            const wchar_t* error = GetMessageText(MessageError);
-            wcsncpy(UpdaterTitle, error, TitleCapacity - 1);
-            ShowWarning(GetMessageText(MessageNoVersionInformation));
-            exitCode = ExitNoPackage;
-        } else if (!TakeMutex(GameMutexName, gameMutex)) {
-            ShowWarning(GetMessageText(MessageGameRunning));
-            exitCode = ExitGameRunning;
-        } else {
-            exitCode = CheckAndInstall(instance, showCommand);
-        }
-    }
-    if (gameMutex != nullptr) CloseHandle(gameMutex);
-    if (updaterMutex != nullptr) CloseHandle(updaterMutex);
+    const int exitCode = RunAlone(instance, showCommand);
     CoUninitialize();
     return exitCode;
 }

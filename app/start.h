@@ -2,17 +2,10 @@
 // the outcome.
 #pragma once
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
-// Exit codes of the startup checks; after an install the exit code is its ResultCode.
-constexpr int ExitNotInstalled = -1;
-constexpr int ExitGameRunning = -2;
-constexpr int ExitDeclined = -3;
-constexpr int ExitDialogFailed = -4;
-constexpr int ExitNoPackage = -5;
-constexpr int ExitAlreadyRunning = -6;
-
-// Runs the whole update and returns the process exit code.
+// Runs the whole update and returns the process exit code: a StartupExitCode, or the
+// ResultCode of the installation (both in app/result_code.h).
 int StartUpdater(HINSTANCE instance, int showCommand);
 
 // Reads the installation folder from HKEY_LOCAL_MACHINE\Software\<brand>\<title>, value

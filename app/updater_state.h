@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "package/archive_format.h"
-#include "text/win32.h"
+#include "platform/win32.h"
 
 constexpr int32_t LanguageJapanese = 1;
 constexpr int32_t LanguageEnglish = 2;

@@ -42,3 +42,20 @@ struct PackFileIndexEntry {
 };
 static_assert(sizeof(PackFileIndexEntry) == 32);
 static_assert(offsetof(PackFileIndexEntry, offset) == 16);
+
+// The updater refuses a package with more entries.
+constexpr size_t MaximumEntries = 256;
+
+// The shape of one index entry, shared by the reader and the packer: the name field comes
+// first, then the offset and size as two 32-bit values.
+struct IndexLayout {
+    const char* magic;
+    uint32_t entrySize;
+    uint32_t nameSize;
+    uint32_t offsetField;
+};
+constexpr IndexLayout Arc20Layout{Arc20Magic, sizeof(Arc20IndexEntry),
+                                  sizeof(Arc20IndexEntry::name), offsetof(Arc20IndexEntry, offset)};
+constexpr IndexLayout PackFileLayout{PackFileMagic, sizeof(PackFileIndexEntry),
+                                     sizeof(PackFileIndexEntry::name),
+                                     offsetof(PackFileIndexEntry, offset)};

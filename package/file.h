@@ -7,7 +7,7 @@
 
 // Modes of OpenForWrite.
 constexpr uint32_t CreateOrTruncate = 0;  // an existing file is emptied, a missing one created
-constexpr uint32_t OpenOrCreate = 1;      // an existing file keeps its bytes
+constexpr uint32_t CreateNew = 1;         // fails when a file of that name exists
 
 // Windows error codes recorded by a failed OpenForRead (the POSIX build maps errno to them).
 constexpr uint32_t ErrorFileNotFound = 2;
@@ -55,6 +55,11 @@ private:
     intptr_t handle_ = InvalidHandle;
     uint32_t lastError_ = 0;
 };
+
+// Writes `length` bytes to `out` in pieces of at most 256 KiB: Linux backs one large write
+// with large page-cache blocks, which under Wine on a virtual machine made writes of a
+// whole megabyte up to twice as slow. False when any piece falls short.
+bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length);
 
 // Moves `source` over `target` in one step, so that a reader sees the old file or the new
 // one and never a partial file. False, with both files as they were, when the target is

@@ -77,7 +77,7 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     struct stat info;
     if (stat(native.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info)))
         return false;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenOrCreate ? 0 : O_TRUNC);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == CreateNew ? O_EXCL : O_TRUNC);
     int fd = open(native.c_str(), flags, 0644);
     if (fd < 0) return false;
     handle_ = fd;

@@ -1,6 +1,6 @@
 #include "package/file.h"
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 namespace {
 // FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE
@@ -29,7 +29,7 @@ bool CFileDX::OpenForRead(const char16_t* path) {
 
 bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     if (IsOpen()) return false;
-    DWORD disposition = mode == OpenOrCreate ? OPEN_ALWAYS : CREATE_ALWAYS;
+    DWORD disposition = mode == CreateNew ? CREATE_NEW : CREATE_ALWAYS;
     HANDLE handle =
         CreateFileW(AsWide(path), GENERIC_WRITE, 0, nullptr, disposition, OpenFlags, nullptr);
     handle_ = reinterpret_cast<intptr_t>(handle);
@@ -37,36 +37,38 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
 }
 
 uint32_t CFileDX::GetSize() {
+    if (!IsOpen()) return 0xFFFFFFFF;
     return GetFileSize(AsHandle(handle_), nullptr);
 }
 
 bool CFileDX::GetFullSize(uint64_t* size) {
     LARGE_INTEGER value;
-    if (!GetFileSizeEx(AsHandle(handle_), &value)) return false;
+    if (!IsOpen() || !GetFileSizeEx(AsHandle(handle_), &value)) return false;
     *size = static_cast<uint64_t>(value.QuadPart);
     return true;
 }
 
 bool CFileDX::GetPosition(uint64_t* position) {
     LARGE_INTEGER zero{}, value;
-    if (!SetFilePointerEx(AsHandle(handle_), zero, &value, FILE_CURRENT)) return false;
+    if (!IsOpen() || !SetFilePointerEx(AsHandle(handle_), zero, &value, FILE_CURRENT)) return false;
     *position = static_cast<uint64_t>(value.QuadPart);
     return true;
 }
 
 uint32_t CFileDX::Read(void* buffer, uint32_t length) {
     DWORD done = 0;
-    if (!ReadFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
+    if (!IsOpen() || !ReadFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
     return done;
 }
 
 uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
     DWORD done = 0;
-    if (!WriteFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
+    if (!IsOpen() || !WriteFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
     return done;
 }
 
 bool CFileDX::Seek(int64_t position) {
+    if (!IsOpen()) return false;
     LONG high = static_cast<LONG>(position >> 32);
     SetLastError(0);
     DWORD low = SetFilePointer(AsHandle(handle_), static_cast<LONG>(position & 0xFFFFFFFF), &high,

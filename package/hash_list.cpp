@@ -137,7 +137,8 @@ void PruneHashList(std::vector<HashListEntry>& installed, const char16_t* folder
 
 void UpdateInstalledHashList(const char16_t* folder, const std::vector<HashListEntry>& update) {
     char16_t path[PathBufferLength];
-    if (FormatWide(path, u"%s\\zol.hvl", {folder}) < 0) return;
+    const std::u16string name(HashListName, HashListName + sizeof HashListName - 1);
+    if (FormatWide(path, u"%s\\%s", {folder, name.c_str()}) < 0) return;
 
     HashListHeader header;
     std::vector<HashListEntry> installed;

@@ -10,6 +10,11 @@ class CFileDX;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "file layouts are read in place");
 
+// The list's file name. The installation keeps it as "zol.hvl", packages carry it as
+// "ZOL.hvl", and the updater knows it in any ASCII case.
+constexpr char HashListName[] = "zol.hvl";
+constexpr char PackagedHashListName[] = "ZOL.hvl";
+
 constexpr size_t HashListMagicSize = 8;
 constexpr char HashListMagicV2[HashListMagicSize + 1] = "ZHV_V2__";
 constexpr char HashListMagicV1[HashListMagicSize + 1] = "ZHV_____";

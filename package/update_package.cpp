@@ -29,17 +29,6 @@ bool ReadPackageTitle(const char16_t* programPath, char16_t* title) {
 
 namespace {
 
-struct Layout {
-    uint32_t entrySize;
-    uint32_t nameSize;
-    uint32_t offsetField;
-};
-
-constexpr Layout Arc20Layout{sizeof(Arc20IndexEntry), sizeof(Arc20IndexEntry::name),
-                             offsetof(Arc20IndexEntry, offset)};
-constexpr Layout PackFileLayout{sizeof(PackFileIndexEntry), sizeof(PackFileIndexEntry::name),
-                                offsetof(PackFileIndexEntry, offset)};
-
 uint32_t LoadLE32(const char* bytes) {
     uint32_t value;
     std::memcpy(&value, bytes, sizeof value);
@@ -52,7 +41,7 @@ bool ReadArchiveIndex(ArchiveHeader& header, std::vector<ArchiveEntry>& entries,
     ArchiveHeader read;
     if (file.Read(&read, sizeof read) != sizeof read) return false;
 
-    const Layout* layout = nullptr;
+    const IndexLayout* layout = nullptr;
     if (std::memcmp(read.magic, Arc20Magic, ArchiveMagicSize) == 0)
         layout = &Arc20Layout;
     else if (std::memcmp(read.magic, PackFileMagic, ArchiveMagicSize) == 0)

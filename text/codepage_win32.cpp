@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "text/codepage.h"
-#include "text/win32.h"
+#include "platform/win32.h"
 
 size_t CodePageToWide(unsigned codePage, const char* input, size_t length, char16_t* output,
                       size_t capacity) {

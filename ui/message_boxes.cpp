@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/updater_state.h"
+#include "platform/scoped_handle.h"
 
 HHOOK MessageBoxHook = nullptr;
 
@@ -15,10 +15,10 @@ constexpr int CaptionCapacity = 1024;
 constexpr int FittedCaptionCapacity = CaptionCapacity + 2;
 constexpr int CaptionMargin = 5;
 
-int ShowMessageBox(const wchar_t* text, UINT type) {
+int ShowMessageBox(HWND owner, const wchar_t* caption, const wchar_t* text, UINT type) {
     MessageBoxHook =
         SetWindowsHookExW(WH_CALLWNDPROC, MessageBoxHookProc, nullptr, GetCurrentThreadId());
-    const int result = MessageBoxW(ProgressDialogWindow, text, UpdaterTitle, type);
+    const int result = MessageBoxW(owner, text, caption, type);
     // A box that failed before it initialised leaves the hook behind; it must not catch the
     // next dialog the thread creates.
     if (MessageBoxHook != nullptr) {
@@ -35,20 +35,16 @@ void FitCaption(HWND window) {
     metrics.cbSize = sizeof(metrics);
     if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) return;
     // The caption font as reported, not rescaled for the box's DPI.
-    HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
-    if (font == nullptr) return;
-    HDC dc = GetDC(window);
-    HGDIOBJ previous = SelectObject(dc, font);
+    const ScopedFont font(CreateFontIndirectW(&metrics.lfCaptionFont));
+    const ScopedWindowDC dc(window);
+    if (font.get() == nullptr || dc.get() == nullptr) return;
+    const ScopedSelection selection(dc.get(), font.get());
 
     wchar_t caption[CaptionCapacity] = {};
     GetWindowTextW(window, caption, CaptionCapacity);
     wchar_t fitted[FittedCaptionCapacity];
-    FitTextToWidth(fitted, caption, dc, width);
+    FitTextToWidth(fitted, caption, dc.get(), width);
     SetWindowTextW(window, fitted);
-
-    if (previous != nullptr) SelectObject(dc, previous);
-    DeleteObject(font);
-    if (dc != nullptr) ReleaseDC(window, dc);
 }
 
 }  // namespace
@@ -56,16 +52,16 @@ void FitCaption(HWND window) {
 static_assert(sizeof(TITLEBARINFO) == 44, "TITLEBARINFO layout");
 static_assert(sizeof(NONCLIENTMETRICSW) == 504, "NONCLIENTMETRICSW with iPaddedBorderWidth");
 
-int AskYesNo(const wchar_t* text) {
-    return ShowMessageBox(text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+int AskYesNo(HWND owner, const wchar_t* caption, const wchar_t* text) {
+    return ShowMessageBox(owner, caption, text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
 }
 
-int ShowWarning(const wchar_t* text) {
-    return ShowMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+int ShowWarning(HWND owner, const wchar_t* caption, const wchar_t* text) {
+    return ShowMessageBox(owner, caption, text, MB_OK | MB_ICONEXCLAMATION);
 }
 
-int ShowInformation(const wchar_t* text) {
-    return ShowMessageBox(text, MB_OK | MB_ICONINFORMATION);
+int ShowInformation(HWND owner, const wchar_t* caption, const wchar_t* text) {
+    return ShowMessageBox(owner, caption, text, MB_OK | MB_ICONINFORMATION);
 }
 
 LRESULT CALLBACK MessageBoxHookProc(int code, WPARAM wParam, LPARAM lParam) {

@@ -1,19 +1,18 @@
-// The three message boxes of the updater. Each carries UpdaterTitle as its caption, owned by
-// ProgressDialogWindow when there is one, and shortens that caption in the middle with "..."
-// to the width its title bar offers for text.
+// The three message boxes of the updater. Each is owned by `owner` (null for none) and
+// shortens `caption` in the middle with "..." to the width its title bar offers for text.
 #pragma once
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 // Yes and No with a question icon, No the default. The MessageBoxW result (IDYES, IDNO, or 0
 // when the box could not be shown).
-int AskYesNo(const wchar_t* text);
+int AskYesNo(HWND owner, const wchar_t* caption, const wchar_t* text);
 
 // One OK button with a warning icon. The MessageBoxW result.
-int ShowWarning(const wchar_t* text);
+int ShowWarning(HWND owner, const wchar_t* caption, const wchar_t* text);
 
 // One OK button with an information icon. The MessageBoxW result.
-int ShowInformation(const wchar_t* text);
+int ShowInformation(HWND owner, const wchar_t* caption, const wchar_t* text);
 
 // The one-shot hook each box installs on its thread; null while none is installed.
 extern HHOOK MessageBoxHook;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 struct MonitorEntry {
     int32_t index;  // 0 for the first monitor reported, then one more for each later one

@@ -11,7 +11,7 @@ using dialog_record::Record;
 bool IsProgressDialog(HWND window) {
     wchar_t name[16];
     return window != nullptr && GetClassNameW(window, name, 16) > 0 &&
-           wcscmp(name, L"#32770") == 0 && GetDlgItem(window, dialog_record::EntryBarId) != nullptr;
+           wcscmp(name, L"#32770") == 0 && GetDlgItem(window, IDC_ENTRY_BAR) != nullptr;
 }
 
 bool ChangesTheDialog(UINT message) {
@@ -66,15 +66,14 @@ void Note(HWND window, const CWPRETSTRUCT& call) {
     change.message = call.message;
     change.wParam = call.wParam;
     change.lParam = call.message == WM_SETTEXT ? 0 : call.lParam;
-    HWND entryBar = GetDlgItem(dialog, dialog_record::EntryBarId);
-    HWND packageBar = GetDlgItem(dialog, dialog_record::PackageBarId);
+    HWND entryBar = GetDlgItem(dialog, IDC_ENTRY_BAR);
+    HWND packageBar = GetDlgItem(dialog, IDC_PACKAGE_BAR);
     change.entryPosition = Position(entryBar);
     change.entryHigh = High(entryBar);
     change.packagePosition = packageBar != nullptr ? Position(packageBar) : -1;
     change.packageHigh = packageBar != nullptr ? High(packageBar) : -1;
     change.status[0] = 0;
-    GetWindowTextW(GetDlgItem(dialog, dialog_record::StatusLineId), change.status,
-                   dialog_record::TextLength);
+    GetWindowTextW(GetDlgItem(dialog, IDC_STATUS), change.status, dialog_record::TextLength);
     GetWindowTextW(dialog, change.caption, dialog_record::TextLength);
     // Counted last, so every counted change is whole when the driver reads it.
     ++record->count;

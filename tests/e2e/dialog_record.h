@@ -5,14 +5,12 @@
 
 #include <cwchar>
 
-#include "text/win32.h"
+#include "app/resource.h"
+#include "platform/win32.h"
 
 namespace dialog_record {
 
 constexpr int DialogId = 0;  // the dialog itself; its controls go by their own ids
-constexpr int StatusLineId = 1001;
-constexpr int EntryBarId = 1002;
-constexpr int PackageBarId = 1003;
 constexpr int TextLength = 160;
 constexpr LONG Capacity = 1024;
 

@@ -4,11 +4,12 @@
 
 #include <vector>
 
+#include "app/resource.h"
+
 namespace {
 
 constexpr wchar_t InstallationKey[] = L"Software\\NORTHELM\\Lumenfall";
 constexpr int MessageTextId = 0xFFFF;
-constexpr int EntryBarId = 1002;
 
 bool IsDialogClass(HWND window) {
     wchar_t name[32];
@@ -21,7 +22,7 @@ bool IsMessageBox(HWND window) {
 }
 
 bool IsProgressDialog(HWND window) {
-    return IsDialogClass(window) && GetDlgItem(window, EntryBarId) != nullptr;
+    return IsDialogClass(window) && GetDlgItem(window, IDC_ENTRY_BAR) != nullptr;
 }
 
 struct Search {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "text/win32.h"
+#include "platform/win32.h"
 
 // Sets HKLM\Software\NORTHELM\Lumenfall value "InstalledFolder" (type REG_SZ unless given).
 void SetInstalledFolder(const std::wstring& value, DWORD type = REG_SZ);

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/resource.h"
 #include "dialog_recorder.h"
 #include "driver.h"
 #include "fixtures.h"
@@ -22,7 +23,6 @@ constexpr int PackageDamaged = static_cast<int>(0x80000001),
               InstallFailed = static_cast<int>(0x80000004),
               UninstallListFailed = static_cast<int>(0x80000005),
               Cancelled = static_cast<int>(0x80000006), Interrupted = static_cast<int>(0x80000007);
-constexpr int CancelButton = 1000, StatusLine = 1001, EntryBar = 1002, PackageBar = 1003;
 // Short enough for the caption of the smallest box.
 const wchar_t* const Title = L"Lumenfall 1.02";
 
@@ -354,7 +354,7 @@ TEST_F(UpdaterE2eTest, DialogShowsEachEntryAndBothBarsReachTheirEnds) {
     std::vector<std::wstring> statuses;
     std::vector<size_t> starts;
     for (size_t i = 0; i < changes.size(); ++i)
-        if (changes[i].control == StatusLine && changes[i].message == WM_SETTEXT) {
+        if (changes[i].control == IDC_STATUS && changes[i].message == WM_SETTEXT) {
             statuses.push_back(changes[i].status);
             starts.push_back(i);
         }
@@ -378,8 +378,8 @@ TEST_F(UpdaterE2eTest, DialogShowsEachEntryAndBothBarsReachTheirEnds) {
         for (size_t i = begin; i < end; ++i) {
             const DialogChange& c = changes[i];
             if (c.message != PBM_SETPOS) continue;
-            if (c.control == EntryBar) entryPositions.push_back(c.wParam);
-            if (c.control == PackageBar) packagePositions.push_back(c.wParam);
+            if (c.control == IDC_ENTRY_BAR) entryPositions.push_back(c.wParam);
+            if (c.control == IDC_PACKAGE_BAR) packagePositions.push_back(c.wParam);
         }
         EXPECT_EQ(changes[end - 1].packagePosition, entry + 1);
         if (!copiedSize[entry]) continue;
@@ -438,7 +438,7 @@ protected:
 TEST_F(ProgressDialogE2eTest, CancelAnsweredNoGoesOnAndShowsTheDialogAsItIs) {
     UpdaterRun run;
     HWND dialog = PauseWhileCopying(run);
-    UpdaterRun::Press(dialog, CancelButton);
+    UpdaterRun::Press(dialog, IDC_CANCEL);
     run.Resume();
     std::optional<Box> question = run.WaitForBox();
     ASSERT_TRUE(question);
@@ -447,11 +447,11 @@ TEST_F(ProgressDialogE2eTest, CancelAnsweredNoGoesOnAndShowsTheDialogAsItIs) {
 
     // While the question is open the copy waits: read the dialog as a person sees it.
     EXPECT_EQ(WindowText(dialog), Title);
-    EXPECT_EQ(ControlText(dialog, StatusLine), L"Installing \"Archive\\big.arc\".");
-    EXPECT_EQ(ControlText(dialog, CancelButton), L"Cancel");
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, EntryBar), PBM_GETRANGE, FALSE, 0), 65535);
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, PackageBar), PBM_GETRANGE, FALSE, 0), 3);
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, PackageBar), PBM_GETPOS, 0, 0), 1);
+    EXPECT_EQ(ControlText(dialog, IDC_STATUS), L"Installing \"Archive\\big.arc\".");
+    EXPECT_EQ(ControlText(dialog, IDC_CANCEL), L"Cancel");
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_ENTRY_BAR), PBM_GETRANGE, FALSE, 0), 65535);
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PACKAGE_BAR), PBM_GETRANGE, FALSE, 0), 3);
+    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PACKAGE_BAR), PBM_GETPOS, 0, 0), 1);
     RECT box;
     GetWindowRect(dialog, &box);
     EXPECT_EQ(box.left, (GetSystemMetrics(SM_CXSCREEN) - (box.right - box.left)) / 2);
@@ -466,8 +466,8 @@ TEST_F(ProgressDialogE2eTest, JapaneseCancelConfirmedLeavesNothingAndSaysNothing
     if (!JapaneseSession()) GTEST_SKIP() << "runs with a Japanese user interface language";
     UpdaterRun run;
     HWND dialog = PauseWhileCopying(run);
-    EXPECT_EQ(ControlText(dialog, CancelButton), L"中止");
-    UpdaterRun::Press(dialog, CancelButton);
+    EXPECT_EQ(ControlText(dialog, IDC_CANCEL), L"中止");
+    UpdaterRun::Press(dialog, IDC_CANCEL);
     run.Resume();
     std::optional<Box> question = run.WaitForBox();
     ASSERT_TRUE(question);

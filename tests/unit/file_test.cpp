@@ -53,10 +53,10 @@ TEST(FileTest, OpenForWriteTruncatesCreatesOrRefuses) {
 
     {
         CFileDX file;
-        ASSERT_TRUE(file.OpenForWrite(folder.File("new").c_str(), OpenOrCreate));
-        EXPECT_EQ(file.Write("J", 1), 1u);
+        EXPECT_FALSE(file.OpenForWrite(folder.File("new").c_str(), CreateNew));
+        EXPECT_TRUE(file.OpenForWrite(folder.File("other").c_str(), CreateNew));
     }
-    EXPECT_EQ(ReadFile(folder.File("new")), ToBytes("Jello"));
+    EXPECT_EQ(ReadFile(folder.File("new")), ToBytes("hello"));
 
     WriteFile(folder.File("readonly"), ToBytes("keep"));
     fs::permissions(fs::path(folder.File("readonly")),

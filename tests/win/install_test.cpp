@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "app/resource.h"
 #include "app/updater_state.h"
 #include "fixtures.h"
 #include "package/checksum.h"
@@ -423,11 +424,11 @@ protected:
                                   200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
         status_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 300, 20, window_,
-                                  reinterpret_cast<HMENU>(1001), nullptr, nullptr);
+                                  reinterpret_cast<HMENU>(IDC_STATUS), nullptr, nullptr);
         entryBar_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 30, 300, 20, window_,
-                                    reinterpret_cast<HMENU>(1002), nullptr, nullptr);
+                                    reinterpret_cast<HMENU>(IDC_ENTRY_BAR), nullptr, nullptr);
         packageBar_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD, 0, 60, 300, 20, window_,
-                                      reinterpret_cast<HMENU>(1003), nullptr, nullptr);
+                                      reinterpret_cast<HMENU>(IDC_PACKAGE_BAR), nullptr, nullptr);
         ASSERT_NE(entryBar_, nullptr);
         ProgressDialogWindow = window_;
     }

@@ -195,7 +195,8 @@ private:
 TEST_F(MessageBoxTest, AskYesNoOffersYesAndNoWithNoAsDefault) {
     int result = 0;
     const SeenBox pressedNo =
-        RunBox([] { return AskYesNo(L"Install the update?"); }, IDNO, &result);
+        RunBox([] { return AskYesNo(ProgressDialogWindow, UpdaterTitle, L"Install the update?"); },
+               IDNO, &result);
     ASSERT_TRUE(pressedNo.found);
     EXPECT_EQ(result, IDNO);
     EXPECT_EQ(pressedNo.text, L"Install the update?");
@@ -204,13 +205,14 @@ TEST_F(MessageBoxTest, AskYesNoOffersYesAndNoWithNoAsDefault) {
     EXPECT_EQ(pressedNo.defaultButton, IDNO);
     EXPECT_EQ(pressedNo.icon, LoadIconA(nullptr, IDI_QUESTION));
 
-    RunBox([] { return AskYesNo(L"Cancel?"); }, IDYES, &result);
+    RunBox([] { return AskYesNo(ProgressDialogWindow, UpdaterTitle, L"Cancel?"); }, IDYES, &result);
     EXPECT_EQ(result, IDYES);
 }
 
 TEST_F(MessageBoxTest, WarningAndInformationOfferOneOkButton) {
     int result = 0;
-    const SeenBox warning = RunBox([] { return ShowWarning(L"Damaged."); }, IDOK, &result);
+    const SeenBox warning = RunBox(
+        [] { return ShowWarning(ProgressDialogWindow, UpdaterTitle, L"Damaged."); }, IDOK, &result);
     ASSERT_TRUE(warning.found);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(warning.text, L"Damaged.");
@@ -218,7 +220,9 @@ TEST_F(MessageBoxTest, WarningAndInformationOfferOneOkButton) {
     EXPECT_EQ(warning.defaultButton, IDOK);
     EXPECT_EQ(warning.icon, LoadIconA(nullptr, IDI_WARNING));
 
-    const SeenBox information = RunBox([] { return ShowInformation(L"Done."); }, IDOK, &result);
+    const SeenBox information =
+        RunBox([] { return ShowInformation(ProgressDialogWindow, UpdaterTitle, L"Done."); }, IDOK,
+               &result);
     ASSERT_TRUE(information.found);
     EXPECT_EQ(result, IDOK);
     EXPECT_EQ(information.text, L"Done.");
@@ -227,14 +231,16 @@ TEST_F(MessageBoxTest, WarningAndInformationOfferOneOkButton) {
 }
 
 TEST_F(MessageBoxTest, OwnedByTheProgressDialogOnlyWhileOneExists) {
-    const SeenBox alone = RunBox([] { return ShowWarning(L"No dialog yet."); }, IDOK);
+    const SeenBox alone = RunBox(
+        [] { return ShowWarning(ProgressDialogWindow, UpdaterTitle, L"No dialog yet."); }, IDOK);
     ASSERT_TRUE(alone.found);
     EXPECT_EQ(alone.owner, nullptr);
 
     ProgressDialogWindow = CreateEmptyDialog(L"Progress");
     ASSERT_NE(ProgressDialogWindow, nullptr);
     ShowWindow(ProgressDialogWindow, SW_SHOW);
-    const SeenBox owned = RunBox([] { return AskYesNo(L"Cancel?"); }, IDNO);
+    const SeenBox owned =
+        RunBox([] { return AskYesNo(ProgressDialogWindow, UpdaterTitle, L"Cancel?"); }, IDNO);
     ASSERT_TRUE(owned.found);
     EXPECT_EQ(owned.owner, ProgressDialogWindow);
     // The box itself was subclassed, never its owner.
@@ -245,8 +251,12 @@ TEST_F(MessageBoxTest, OwnedByTheProgressDialogOnlyWhileOneExists) {
 
 TEST_F(MessageBoxTest, ShortTitleIsSetUnchanged) {
     SetTitle(L"Lumenfall 2.0");
-    const SeenBox seen =
-        RunBox([] { return ShowInformation(L"The update was installed successfully."); }, IDOK);
+    const SeenBox seen = RunBox(
+        [] {
+            return ShowInformation(ProgressDialogWindow, UpdaterTitle,
+                                   L"The update was installed successfully.");
+        },
+        IDOK);
     ASSERT_TRUE(seen.found);
     ASSERT_LE(CaptionFontDc().Width(L"Lumenfall 2.0"), seen.captionWidth);
     EXPECT_TRUE(seen.subclassed);
@@ -260,7 +270,8 @@ TEST_F(MessageBoxTest, LongTitleKeepsItsStartAndEndAndFillsTheCaption) {
         SCOPED_TRACE(length);
         const std::wstring title = LongTitle(length);
         SetTitle(title);
-        const SeenBox seen = RunBox([] { return ShowWarning(L"Damaged."); }, IDOK);
+        const SeenBox seen = RunBox(
+            [] { return ShowWarning(ProgressDialogWindow, UpdaterTitle, L"Damaged."); }, IDOK);
         ASSERT_TRUE(seen.found);
         ASSERT_GT(seen.captionWidth, 0);
         ASSERT_GT(font.Width(title), seen.captionWidth) << "the title must not fit as it is";
@@ -287,7 +298,7 @@ TEST_F(MessageBoxTest, LongTitleKeepsItsStartAndEndAndFillsTheCaption) {
 TEST_F(MessageBoxTest, HookLastsForOneDialogOnly) {
     const std::wstring title = LongTitle(400);
     SetTitle(title);
-    RunBox([] { return AskYesNo(L"Install?"); }, IDYES);
+    RunBox([] { return AskYesNo(ProgressDialogWindow, UpdaterTitle, L"Install?"); }, IDYES);
     EXPECT_EQ(MessageBoxHook, nullptr);
 
     // A dialog created after a box keeps its caption: no hook is left to fit it.

@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t MaximumEntries = 256;  // the updater refuses more
 constexpr uint64_t Maximum32 = 0xFFFFFFFF;
 
 struct SourceFile {
@@ -31,24 +30,17 @@ struct SourceFile {
 };
 
 struct Layout {
-    uint32_t entrySize;
-    uint32_t nameField;
+    const IndexLayout& index;
     uint32_t recordSize;
     uint32_t pathField;
-    const char* archiveMagic;
     const char* hashListMagic;
 };
 
 Layout LayoutFor(const BuildRequest& request) {
-    const bool arc20 = request.format == ArchiveFormat::Arc20;
     const bool v1 = request.hashList == HashListVersion::V1;
-    return {arc20 ? uint32_t{sizeof(Arc20IndexEntry)} : uint32_t{sizeof(PackFileIndexEntry)},
-            arc20 ? uint32_t{sizeof(Arc20IndexEntry::name)}
-                  : uint32_t{sizeof(PackFileIndexEntry::name)},
-            v1 ? HashRecordSizeV1 : HashRecordSizeV2,
-            (v1 ? HashRecordSizeV1 : HashRecordSizeV2) - 8,
-            arc20 ? Arc20Magic : PackFileMagic,
-            v1 ? HashListMagicV1 : HashListMagicV2};
+    const uint32_t recordSize = v1 ? HashRecordSizeV1 : HashRecordSizeV2;
+    return {request.format == ArchiveFormat::Arc20 ? Arc20Layout : PackFileLayout, recordSize,
+            recordSize - 8, v1 ? HashListMagicV1 : HashListMagicV2};
 }
 
 std::string Quoted(const std::string& text) {
@@ -115,7 +107,7 @@ bool CheckFiles(const BuildRequest& request, const Layout& layout, std::vector<S
     std::set<std::string> names;
     for (SourceFile& file : files) {
         const std::string folded = Lowercased(file.name);
-        if (folded == "zol.hvl") {
+        if (folded == HashListName) {
             error = Quoted(file.relative) + ": the name is kept for the update's hash list";
             return false;
         }
@@ -128,10 +120,10 @@ bool CheckFiles(const BuildRequest& request, const Layout& layout, std::vector<S
             error = Quoted(file.relative) + ": the name cannot be written in code page 932";
             return false;
         }
-        if (stored->size() >= layout.nameField) {
+        if (stored->size() >= layout.index.nameSize) {
             error = Quoted(file.relative) + ": the name is " + std::to_string(stored->size()) +
-                    " bytes in code page 932; at most " + std::to_string(layout.nameField - 1) +
-                    " fit";
+                    " bytes in code page 932; at most " +
+                    std::to_string(layout.index.nameSize - 1) + " fit";
             return false;
         }
         file.storedName = std::move(*stored);
@@ -156,6 +148,10 @@ bool CheckFiles(const BuildRequest& request, const Layout& layout, std::vector<S
         }
     }
     return true;
+}
+
+uint64_t HashListSize(const Layout& layout, const std::vector<SourceFile>& files, bool hashList) {
+    return hashList ? sizeof(HashListHeader) + uint64_t{layout.recordSize} * files.size() : 0;
 }
 
 void PutName(char* field, const std::string& stored) {
@@ -214,72 +210,66 @@ bool CopyFile(SourceFile& file, OutputFile& output, Progress& progress, std::str
     return true;
 }
 
-}  // namespace
-
-BuildResult BuildPackage(const BuildRequest& request, std::string& error) {
-    const Layout layout = LayoutFor(request);
-    const bool hashList = request.hashList != HashListVersion::None;
-
-    std::vector<uint8_t> image;
-    {
-        CFileDX stub;
-        uint64_t size = 0;
-        if (!stub.OpenForRead(fs::u8path(request.stub).u16string().c_str()) ||
-            !stub.GetFullSize(&size)) {
-            error = "cannot read the stub " + Quoted(request.stub);
-            return BuildResult::Refused;
-        }
-        if (size > PackageOffset) {
-            error = "the stub " + Quoted(request.stub) + " is " + std::to_string(size) +
-                    " bytes; at most " + std::to_string(PackageOffset) + " fit before the package";
-            return BuildResult::Refused;
-        }
-        image.assign(PackageOffset + PackageHeaderSize, 0);
-        if (size != 0 && stub.Read(image.data(), static_cast<uint32_t>(size)) != size) {
-            error = "cannot read the stub " + Quoted(request.stub);
-            return BuildResult::Refused;
-        }
-    }
-
-    std::optional<std::string> title = StoreAsTitle(request.title);
-    if (!title) {
-        error = "the title " + Quoted(request.title) + " is not valid text";
+// The stub padded to the package offset, with room for the package header after it.
+BuildResult ReadStub(const BuildRequest& request, std::vector<uint8_t>& image, std::string& error) {
+    CFileDX stub;
+    uint64_t size = 0;
+    if (!stub.OpenForRead(fs::u8path(request.stub).u16string().c_str()) ||
+        !stub.GetFullSize(&size)) {
+        error = "cannot read the stub " + Quoted(request.stub);
         return BuildResult::Refused;
+    }
+    if (size > PackageOffset) {
+        error = "the stub " + Quoted(request.stub) + " is " + std::to_string(size) +
+                " bytes; at most " + std::to_string(PackageOffset) + " fit before the package";
+        return BuildResult::Refused;
+    }
+    image.assign(PackageOffset + PackageHeaderSize, 0);
+    if (size != 0 && stub.Read(image.data(), static_cast<uint32_t>(size)) != size) {
+        error = "cannot read the stub " + Quoted(request.stub);
+        return BuildResult::Refused;
+    }
+    return BuildResult::Built;
+}
+
+bool PutTitle(const std::string& text, std::vector<uint8_t>& image, std::string& error) {
+    std::optional<std::string> title = StoreAsTitle(text);
+    if (!title) {
+        error = "the title " + Quoted(text) + " is not valid text";
+        return false;
     }
     if (title->size() >= PackageHeaderSize) {
         error = "the title is " + std::to_string(title->size()) + " bytes once encoded; at most " +
                 std::to_string(PackageHeaderSize - 1) + " fit";
-        return BuildResult::Refused;
+        return false;
     }
     std::memcpy(&image[PackageOffset], title->data(), title->size());
+    return true;
+}
 
-    std::vector<SourceFile> files;
-    if (!CollectFiles(fs::u8path(request.source), files, error) ||
-        !CheckFiles(request, layout, files, error))
-        return BuildResult::Refused;
-
-    // The index, with every entry's place in the data area known before any data is read.
+// The archive header and index, with every entry's place in the data area known before any
+// data is read; the hash list, when there is one, comes first.
+bool LayOutIndex(const Layout& layout, const std::vector<SourceFile>& files, bool hashList,
+                 std::vector<char>& index, std::string& error) {
     const size_t count = files.size() + (hashList ? 1 : 0);
-    const uint64_t hashListSize =
-        hashList ? sizeof(HashListHeader) + uint64_t{layout.recordSize} * files.size() : 0;
-    std::vector<char> index(sizeof(ArchiveHeader) + count * layout.entrySize, 0);
+    index.assign(sizeof(ArchiveHeader) + count * layout.index.entrySize, 0);
     ArchiveHeader header;
-    std::memcpy(header.magic, layout.archiveMagic, ArchiveMagicSize);
+    std::memcpy(header.magic, layout.index.magic, ArchiveMagicSize);
     header.count = static_cast<uint32_t>(count);
     std::memcpy(index.data(), &header, sizeof header);
     uint64_t offset = 0;
     auto addEntry = [&](size_t i, const std::string& storedName, uint64_t size) {
-        char* entry = index.data() + sizeof(ArchiveHeader) + i * layout.entrySize;
+        char* entry = index.data() + sizeof(ArchiveHeader) + i * layout.index.entrySize;
         PutName(entry, storedName);
         const uint32_t fields[2] = {static_cast<uint32_t>(offset), static_cast<uint32_t>(size)};
-        std::memcpy(entry + layout.nameField, fields, sizeof fields);
+        std::memcpy(entry + layout.index.offsetField, fields, sizeof fields);
         offset += size;
     };
-    if (hashList) addEntry(0, "ZOL.hvl", hashListSize);
+    if (hashList) addEntry(0, PackagedHashListName, HashListSize(layout, files, hashList));
     for (size_t i = 0; i < files.size(); ++i) {
         if (files[i].size > Maximum32 || offset > Maximum32) {
             error = Quoted(files[i].relative) + ": the package would pass 4 GiB";
-            return BuildResult::Refused;
+            return false;
         }
         addEntry(i + (hashList ? 1 : 0), files[i].storedName, files[i].size);
     }
@@ -288,17 +278,36 @@ BuildResult BuildPackage(const BuildRequest& request, std::string& error) {
     if (total > Maximum32) {
         error = "the update program would be " + std::to_string(total) + " bytes; at most " +
                 std::to_string(Maximum32) + " are possible";
-        return BuildResult::Refused;
+        return false;
     }
+    return true;
+}
 
+// The hash list's bytes, once every file's checksum is known.
+bool EncodeRecords(const Layout& layout, const std::vector<SourceFile>& files,
+                   std::vector<char>& bytes) {
+    HashListHeader listHeader{};
+    std::memcpy(listHeader.magic, layout.hashListMagic, HashListMagicSize);
+    listHeader.count = static_cast<uint32_t>(files.size());
+    std::vector<HashListEntry> records;
+    for (const SourceFile& file : files) records.push_back({file.relative, file.checksum});
+    return EncodeHashList(listHeader, records, bytes) &&
+           bytes.size() == HashListSize(layout, files, true);
+}
+
+// Writes the image, the index and the data, then the hash list into the place reserved
+// for it, and renames the whole over `request.output`.
+BuildResult WriteProgram(const BuildRequest& request, const Layout& layout,
+                         const std::vector<uint8_t>& image, const std::vector<char>& index,
+                         std::vector<SourceFile>& files, std::string& error) {
+    const bool hashList = request.hashList != HashListVersion::None;
     const fs::path target = fs::u8path(request.output);
     OutputFile output(target);
     if (!output.Open()) {
         error = "cannot create " + Quoted(output.Shown());
         return BuildResult::WriteFailed;
     }
-    // The hash list's place is reserved now and filled once every checksum is known.
-    const std::vector<uint8_t> reserved(hashListSize, 0);
+    const std::vector<uint8_t> reserved(HashListSize(layout, files, hashList), 0);
     if (!output.Write(image.data(), image.size()) || !output.Write(index.data(), index.size()) ||
         !output.Write(reserved.data(), reserved.size())) {
         error = "cannot write " + Quoted(output.Shown());
@@ -311,26 +320,38 @@ BuildResult BuildPackage(const BuildRequest& request, std::string& error) {
         for (SourceFile& file : files)
             if (!CopyFile(file, output, progress, error)) return BuildResult::WriteFailed;
     }
-    if (hashList) {
-        HashListHeader listHeader{};
-        std::memcpy(listHeader.magic, layout.hashListMagic, HashListMagicSize);
-        listHeader.count = static_cast<uint32_t>(files.size());
-        std::vector<HashListEntry> records;
-        for (const SourceFile& file : files) records.push_back({file.relative, file.checksum});
-        std::vector<char> bytes;
-        if (!EncodeHashList(listHeader, records, bytes) || bytes.size() != hashListSize) {
-            error = "a path did not fit the hash list";
-            return BuildResult::Refused;
-        }
-        if (!output.Seek(ArchiveOffset + index.size()) ||
-            !output.Write(bytes.data(), bytes.size())) {
-            error = "cannot write " + Quoted(output.Shown());
-            return BuildResult::WriteFailed;
-        }
+    std::vector<char> records;
+    if (hashList && !EncodeRecords(layout, files, records)) {
+        error = "a path did not fit the hash list";
+        return BuildResult::Refused;
+    }
+    if (hashList && (!output.Seek(ArchiveOffset + index.size()) ||
+                     !output.Write(records.data(), records.size()))) {
+        error = "cannot write " + Quoted(output.Shown());
+        return BuildResult::WriteFailed;
     }
     if (!output.Keep(target)) {
         error = "cannot replace " + Quoted(request.output);
         return BuildResult::WriteFailed;
     }
     return BuildResult::Built;
+}
+
+}  // namespace
+
+BuildResult BuildPackage(const BuildRequest& request, std::string& error) {
+    const Layout layout = LayoutFor(request);
+    std::vector<uint8_t> image;
+    const BuildResult stub = ReadStub(request, image, error);
+    if (stub != BuildResult::Built) return stub;
+    if (!PutTitle(request.title, image, error)) return BuildResult::Refused;
+
+    std::vector<SourceFile> files;
+    if (!CollectFiles(fs::u8path(request.source), files, error) ||
+        !CheckFiles(request, layout, files, error))
+        return BuildResult::Refused;
+    std::vector<char> index;
+    if (!LayOutIndex(layout, files, request.hashList != HashListVersion::None, index, error))
+        return BuildResult::Refused;
+    return WriteProgram(request, layout, image, index, files, error);
 }

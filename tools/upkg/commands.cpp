@@ -7,7 +7,6 @@
 
 #include "package/archive_format.h"
 #include "package/file.h"
-#include "package/install_path.h"
 #include "tools/upkg/build.h"
 #include "tools/upkg/inspect.h"
 #include "tools/upkg/progress.h"
@@ -174,30 +173,30 @@ int List(const Arguments& args) {
         std::printf("{\"title\": %s, \"format\": %s, \"entries\": [",
                     JsonString(package.title).c_str(), JsonString(package.format).c_str());
         const char* separator = "";
-        for (const PackageEntry& entry : package.entries) {
+        for (const PlannedEntry& entry : package.plan.entries) {
             std::printf(
                 "%s\n  {\"name\": %s, \"offset\": %llu, \"size\": %u, \"path\": %s, "
                 "\"checksum\": %s}",
                 separator, JsonString(entry.name).c_str(),
                 static_cast<unsigned long long>(entry.offset), entry.size,
-                JsonString(entry.installPath).c_str(),
-                entry.checksum ? JsonString(ChecksumHex(*entry.checksum)).c_str() : "null");
+                JsonString(entry.destination).c_str(),
+                entry.expected ? JsonString(ChecksumHex(*entry.expected)).c_str() : "null");
             separator = ",";
         }
-        std::printf("%s]}\n", package.entries.empty() ? "" : "\n");
+        std::printf("%s]}\n", package.plan.entries.empty() ? "" : "\n");
         return ExitOk;
     }
     std::printf("title:   %s\nformat:  %s\nentries: %zu\n\n", package.title.c_str(),
-                package.format.c_str(), package.entries.size());
+                package.format.c_str(), package.plan.entries.size());
     std::printf("%12s %12s  %-16s  %s\n", "offset", "size", "checksum", "name -> install path");
-    for (const PackageEntry& entry : package.entries) {
+    for (const PlannedEntry& entry : package.plan.entries) {
         std::printf("%12llu %12u  %-16s  %s", static_cast<unsigned long long>(entry.offset),
-                    entry.size, entry.checksum ? ChecksumHex(*entry.checksum).c_str() : "none",
+                    entry.size, entry.expected ? ChecksumHex(*entry.expected).c_str() : "none",
                     entry.name.c_str());
         if (!entry.installed)
-            std::printf("  (hash list%s)", package.hashListDamaged ? ", unreadable" : "");
+            std::printf("  (hash list%s)", package.plan.hashListDamaged ? ", unreadable" : "");
         else
-            std::printf(" -> %s", entry.installPath.c_str());
+            std::printf(" -> %s", entry.destination.c_str());
         std::printf("\n");
     }
     return ExitOk;
@@ -205,7 +204,7 @@ int List(const Arguments& args) {
 
 uint64_t DataSize(const Package& package) {
     uint64_t total = 0;
-    for (const PackageEntry& entry : package.entries) total += entry.size;
+    for (const PlannedEntry& entry : package.plan.entries) total += entry.size;
     return total;
 }
 
@@ -217,35 +216,35 @@ int Verify(const Arguments& args) {
     if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
 
     size_t damaged = 0, verified = 0, unrecorded = 0;
-    if (package.hashListDamaged) {
+    if (package.plan.hashListDamaged) {
         std::printf("FAILED: the hash list cannot be read\n");
         ++damaged;
     }
     Progress progress(DataSize(package), args.flags.count("--quiet") != 0);
-    for (const PackageEntry& entry : package.entries) {
+    for (const PlannedEntry& entry : package.plan.entries) {
         uint64_t checksum = 0;
         if (!file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset)) ||
             StreamWithChecksum(file, entry.size, nullptr, checksum, progress) !=
                 StreamResult::Done) {
             std::printf("FAILED %s: its data is cut short\n", entry.name.c_str());
             ++damaged;
-        } else if (!entry.checksum && entry.installed && package.hasHashList) {
+        } else if (!entry.expected && entry.installed && package.plan.hasHashList) {
             // Every file of a package with a hash list has its record; one without a
             // record would be installed unverified, in the wrong place.
             std::printf("FAILED %s: no record in the hash list\n", entry.name.c_str());
             ++damaged;
-        } else if (!entry.checksum) {
+        } else if (!entry.expected) {
             ++unrecorded;
-        } else if (*entry.checksum != checksum) {
+        } else if (*entry.expected != checksum) {
             std::printf("FAILED %s: checksum %s, expected %s\n", entry.name.c_str(),
-                        ChecksumHex(checksum).c_str(), ChecksumHex(*entry.checksum).c_str());
+                        ChecksumHex(checksum).c_str(), ChecksumHex(*entry.expected).c_str());
             ++damaged;
         } else {
             ++verified;
         }
     }
-    std::printf("%zu entries: %zu verified, %zu without a record; %s\n", package.entries.size(),
-                verified, unrecorded, damaged == 0 ? "OK" : "DAMAGED");
+    std::printf("%zu entries: %zu verified, %zu without a record; %s\n",
+                package.plan.entries.size(), verified, unrecorded, damaged == 0 ? "OK" : "DAMAGED");
     return damaged == 0 ? ExitOk : ExitDamaged;
 }
 
@@ -255,16 +254,18 @@ int Extract(const Arguments& args) {
     Package package;
     std::string error;
     if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
-    for (const PackageEntry& entry : package.entries)
-        if (entry.installed && !IsSafeInstallPath(entry.installPath.c_str()))
-            return Fail(ExitDamaged, "entry \"" + entry.name + "\" would be installed at \"" +
-                                         entry.installPath + "\", outside the folder");
+    size_t unsafe = 0;
+    if (CheckPackagePlan(package.plan, &unsafe) == PlanProblem::UnsafePath) {
+        const PlannedEntry& entry = package.plan.entries[unsafe];
+        return Fail(ExitDamaged, "entry \"" + entry.name + "\" would be installed at \"" +
+                                     entry.destination + "\", outside the folder");
+    }
 
     const fs::path folder = fs::u8path(args.positional[1]);
     Progress progress(DataSize(package), args.flags.count("--quiet") != 0);
-    for (const PackageEntry& entry : package.entries) {
+    for (const PlannedEntry& entry : package.plan.entries) {
         if (!entry.installed) continue;
-        std::string relative = entry.installPath;
+        std::string relative = entry.destination;
         std::replace(relative.begin(), relative.end(), '\\', '/');
         const fs::path target = folder / fs::u8path(relative);
         std::error_code ec;
@@ -277,7 +278,7 @@ int Extract(const Arguments& args) {
                                   ? StreamWithChecksum(file, entry.size, &out, checksum, progress)
                                   : StreamResult::ReadShort;
         out.Close();
-        if (result == StreamResult::Done && (!entry.checksum || *entry.checksum == checksum))
+        if (result == StreamResult::Done && (!entry.expected || *entry.expected == checksum))
             continue;
         DeleteFileAt(target.u16string().c_str());
         if (result == StreamResult::WriteFailed)

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "driver.h"
+#include "tests/e2e/driver.h"
 
 namespace fs = std::filesystem;
 
