@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/commit.h"
+#include "app/journal.h"
 #include "app/message_pump.h"
 #include "app/messages.h"
 #include "app/resource.h"
@@ -60,7 +61,6 @@ struct Controls {
 struct EntryPaths {
     std::wstring destination;  // relative to the installation folder, as the status line shows it
     std::wstring temporary;
-    std::wstring final;
 };
 
 // Everything one installation works with.
@@ -70,6 +70,8 @@ struct Installation {
     PackagePlan plan;
     std::vector<EntryPaths> paths;
     std::vector<bool> created;  // temporary files this run wrote
+    Journal journal;
+    bool journaled = false;  // the journal was written and not yet dealt with
 };
 
 std::optional<std::wstring> ToWide(const std::string& utf8) {
@@ -100,7 +102,6 @@ bool PlanPaths(Installation& installation) {
             std::optional<std::wstring> final = FolderPath(installation.folder, *wide, u"%s\\%s");
             if (!temporary || !final) return false;
             paths.temporary = std::move(*temporary);
-            paths.final = std::move(*final);
         }
         paths.destination = wide.value_or(L"");
         installation.paths.push_back(std::move(paths));
@@ -117,6 +118,29 @@ ResultCode OpenAndPlan(const wchar_t* programPath, Installation& installation) {
     if (CheckPackagePlan(installation.plan) != PlanProblem::None || !PlanPaths(installation))
         return PackageDamaged;
     installation.created.assign(installation.plan.entries.size(), false);
+    return Ok;
+}
+
+// True unless the installation folder's volume is known to lack room for every entry, so
+// that a full disk is found before gigabytes are written.
+bool HasRoomFor(const Installation& installation) {
+    uint64_t needed = 0;
+    for (const PlannedEntry& entry : installation.plan.entries)
+        if (entry.installed) needed += entry.size;
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(installation.folder, &available, nullptr, nullptr)) return true;
+    return available.QuadPart >= needed;
+}
+
+// Checks the room and writes the journal naming every file the update will move.
+ResultCode Prepare(Installation& installation) {
+    if (!HasRoomFor(installation)) return InstallFailed;
+    std::vector<std::wstring> destinations;
+    for (size_t i = 0; i < installation.paths.size(); ++i)
+        if (installation.plan.entries[i].installed)
+            destinations.push_back(installation.paths[i].destination);
+    if (!BeginUpdate(installation.folder, destinations, installation.journal)) return InstallFailed;
+    installation.journaled = true;
     return Ok;
 }
 
@@ -158,6 +182,7 @@ ResultCode CopyToTemporary(Installation& installation, size_t i, uint8_t* buffer
     const EntryPaths& paths = installation.paths[i];
     // A temporary file left read-only by an earlier run can so be overwritten.
     SetFileAttributesW(paths.temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    FileStep();
     CFileDX out;
     if (!out.OpenForWrite(AsUtf16(paths.temporary.c_str()), CreateOrTruncate)) return InstallFailed;
     installation.created[i] = true;
@@ -165,7 +190,10 @@ ResultCode CopyToTemporary(Installation& installation, size_t i, uint8_t* buffer
     const ResultCode copied =
         CopyEntry(installation.program, out, entry.size, buffer, controls, checksum);
     if (copied != Ok) return copied;
-    return entry.expected && *entry.expected != checksum ? PackageDamaged : Ok;
+    if (entry.expected && *entry.expected != checksum) return PackageDamaged;
+    // On the disk before the next entry, so that no commit can leave a file cut short.
+    FileStep();
+    return out.Flush() ? Ok : InstallFailed;
 }
 
 // Copies and verifies every entry, naming each in the status line and moving the bars.
@@ -189,20 +217,22 @@ ResultCode CopyEntries(Installation& installation, const Controls& controls) {
     return Stopped() ? PackageDamaged : Ok;
 }
 
-// Puts the verified files in place, then records them in both lists.
-ResultCode CommitAndRecord(const Installation& installation) {
-    std::vector<FileMove> moves;
+// Puts the verified files in place, records them in both lists and passes the commit
+// point; a failure before that point takes everything back.
+ResultCode CommitAndRecord(Installation& installation) {
+    installation.journaled = false;  // from here on the commit deals with the journal
+    if (!MoveFilesIn(installation.folder, installation.journal)) return InstallFailed;
     std::vector<std::u16string> installNames;
-    for (size_t i = 0; i < installation.plan.entries.size(); ++i) {
-        const EntryPaths& paths = installation.paths[i];
-        const bool installed = installation.plan.entries[i].installed;
-        installNames.push_back(installed ? AsUtf16(paths.destination.c_str()) : u"");
-        if (installed) moves.push_back({paths.temporary, paths.final});
-    }
-    if (!CommitFiles(moves)) return InstallFailed;
+    for (size_t i = 0; i < installation.plan.entries.size(); ++i)
+        installNames.push_back(installation.plan.entries[i].installed
+                                   ? AsUtf16(installation.paths[i].destination.c_str())
+                                   : u"");
+    FileStep();
     UpdateInstalledHashList(AsUtf16(installation.folder), installation.plan.records);
-    return UpdateUninstallList(AsUtf16(installation.folder), installNames) ? Ok
-                                                                           : UninstallListFailed;
+    FileStep();
+    const bool listed = UpdateUninstallList(AsUtf16(installation.folder), installNames);
+    if (!MarkCommitted(installation.folder, installation.journal)) return InstallFailed;
+    return listed ? Ok : UninstallListFailed;
 }
 
 ResultCode Finish(ResultCode result) {
@@ -221,8 +251,11 @@ ResultCode InstallUpdate(const wchar_t* installFolder) {
 
 ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder) {
     const Controls controls = Controls::Take();
-    Installation installation{installFolder, {}, {}, {}, {}};
+    Installation installation{installFolder, {}, {}, {}, {}, {}, false};
     ResultCode result = OpenAndPlan(programPath, installation);
+    if (result != Ok) return Finish(result);
+
+    result = Prepare(installation);
     if (result != Ok) return Finish(result);
 
     controls.SetRanges(installation.plan.entries.size());
@@ -230,8 +263,10 @@ ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installF
     result = CopyEntries(installation, controls);
     if (result == Ok) result = CommitAndRecord(installation);
 
-    // Whatever happened, no temporary file of this run stays behind.
+    // Whatever happened, no temporary file of this run stays behind, and the journal of an
+    // update that never moved a file goes after them.
     for (size_t i = 0; i < installation.created.size(); ++i)
         if (installation.created[i]) DeleteFileW(installation.paths[i].temporary.c_str());
+    if (installation.journaled) DropJournal(installation.folder);
     return Finish(result);
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/commit.h"
 #include "app/install.h"
 #include "app/messages.h"
 #include "app/progress_dialog.h"
@@ -52,6 +53,12 @@ int CheckAndInstall(HINSTANCE instance, int showCommand) {
     if (!QueryInstalledFolder(installFolder, Brand, GameTitle)) {
         Warn(MessageNotInstalled);
         return ExitNotInstalled;
+    }
+    // An update that a crash interrupted is finished or taken back before anything else, so
+    // that a player who answers No is not left with a broken game.
+    if (!RecoverUpdate(installFolder)) {
+        Warn(MessageInstallFailed);
+        return InstallFailed;
     }
     if (AskYesNo(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageConfirmInstall)) !=
         IDYES)

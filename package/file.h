@@ -40,6 +40,9 @@ public:
     uint32_t Read(void* buffer, uint32_t length);
     uint32_t Write(const void* buffer, uint32_t length);
 
+    // Makes what was written durable: on the disk, not only in the system's cache.
+    bool Flush();
+
     // Moves to an absolute position from the start of the file.
     bool Seek(int64_t position);
 

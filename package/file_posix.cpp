@@ -132,6 +132,10 @@ uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
     return done;
 }
 
+bool CFileDX::Flush() {
+    return IsOpen() && fsync(static_cast<int>(handle_)) == 0;
+}
+
 bool CFileDX::Seek(int64_t position) {
     if (!IsOpen() || position < 0) return false;
     return lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;

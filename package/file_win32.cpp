@@ -67,6 +67,10 @@ uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
     return done;
 }
 
+bool CFileDX::Flush() {
+    return IsOpen() && FlushFileBuffers(AsHandle(handle_));
+}
+
 bool CFileDX::Seek(int64_t position) {
     if (!IsOpen()) return false;
     LONG high = static_cast<LONG>(position >> 32);

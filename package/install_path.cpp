@@ -33,7 +33,9 @@ bool IsSafeInstallPath(const char* path) {
         const char* end = start;
         while (*end != 0 && !IsSeparator(*end)) ++end;
         const std::string component(start, end);
-        if (component.empty() || component == "." || component == ".." ||
+        // Windows strips a trailing dot or space, so "x.arc." would name x.arc ("." and
+        // ".." end in a dot too).
+        if (component.empty() || component.back() == '.' || component.back() == ' ' ||
             IsReservedDeviceName(component))
             return false;
         if (*end == 0) return true;

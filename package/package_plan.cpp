@@ -1,5 +1,8 @@
 #include "package/package_plan.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "package/file.h"
 #include "package/install_path.h"
 #include "package/update_package.h"
@@ -11,6 +14,35 @@ bool IsHashListName(const std::string& name) {
     return Lowercased(name) == HashListName;
 }
 
+// A destination as Windows tells names apart: ASCII case folded, either slash the same.
+std::string DestinationKey(const std::string& destination) {
+    std::string key = Lowercased(destination);
+    for (char& c : key)
+        if (c == '/') c = '\\';
+    return key;
+}
+
+// An entry that writes a file another entry writes too, or one the updater keeps; the
+// only entry skipped as the hash list must be the hash list itself.
+std::optional<size_t> FindCollision(const PackagePlan& plan) {
+    std::vector<std::pair<std::string, size_t>> written;  // name, and the entry writing it
+    for (const char* reserved : ReservedNames) written.push_back({reserved, SIZE_MAX});
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        const PlannedEntry& entry = plan.entries[i];
+        if (!entry.installed && i != plan.hashListEntry) return i;
+        if (!entry.installed) continue;
+        const std::string key = DestinationKey(entry.destination);
+        written.push_back({key, i});
+        written.push_back({key + ".tmp", i});
+    }
+    // Of two equal names at least one is an entry's; a reserved name counts as SIZE_MAX.
+    std::sort(written.begin(), written.end());
+    for (size_t k = 1; k < written.size(); ++k)
+        if (written[k].first == written[k - 1].first)
+            return std::min(written[k].second, written[k - 1].second);
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool ReadPackagePlan(CFileDX& file, PackagePlan& plan) {
@@ -19,10 +51,12 @@ bool ReadPackagePlan(CFileDX& file, PackagePlan& plan) {
     if (!file.Seek(ArchiveOffset) || !ReadArchiveIndex(read.header, entries, file)) return false;
 
     // A package without a readable hash list installs every entry under its own name.
-    for (const ArchiveEntry& entry : entries) {
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveEntry& entry = entries[i];
         if (!IsHashListName(entry.name)) continue;
         HashListHeader listHeader;
         read.hasHashList = true;
+        read.hashListEntry = i;
         read.hashListDamaged = !file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset)) ||
                                !ReadHashList(listHeader, read.records, file);
         break;
@@ -49,6 +83,10 @@ PlanProblem CheckPackagePlan(const PackagePlan& plan, size_t* entry) {
         if (!planned.installed || IsSafeInstallPath(planned.destination.c_str())) continue;
         if (entry != nullptr) *entry = i;
         return PlanProblem::UnsafePath;
+    }
+    if (const std::optional<size_t> collision = FindCollision(plan)) {
+        if (entry != nullptr) *entry = *collision;
+        return PlanProblem::Collision;
     }
     return plan.entries.size() > MaximumEntries ? PlanProblem::TooManyEntries : PlanProblem::None;
 }

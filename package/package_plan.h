@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,12 @@
 #include "package/hash_list.h"
 
 class CFileDX;
+
+// Files the updater writes beside the installation's lists while it installs: the journal
+// of a commit, and the temporary names of it and of both lists. No entry may go there.
+constexpr char JournalName[] = "update.journal";
+constexpr const char* ReservedNames[] = {"uninst.lst", "zol.hvl.tmp", "uninst.lst.tmp",
+                                         "update.journal", "update.journal.tmp"};
 
 struct PlannedEntry {
     std::string name;  // UTF-8, as the index holds it
@@ -27,6 +34,7 @@ struct PackagePlan {
     ArchiveHeader header;
     std::vector<PlannedEntry> entries;
     std::vector<HashListEntry> records;  // the update's hash list; empty when it has none
+    size_t hashListEntry = SIZE_MAX;     // the entry that carries it, SIZE_MAX for none
     bool hasHashList = false;            // an entry is named like the hash list, in any case
     bool hashListDamaged = false;        // ... but it cannot be read
 };
@@ -35,6 +43,7 @@ enum class PlanProblem {
     None,
     TooManyEntries,  // more than MaximumEntries
     UnsafePath,      // an installed entry's destination would leave the installation folder
+    Collision,       // two entries would write one file, or an entry a file the updater keeps
 };
 
 // Reads the archive at ArchiveOffset of `file` and plans every entry: the first entry named
@@ -44,5 +53,7 @@ enum class PlanProblem {
 bool ReadPackagePlan(CFileDX& file, PackagePlan& plan);
 
 // Why the updater would refuse the plan before writing anything, unsafe paths found first;
-// `entry` (when given) is set to the first offending entry of an UnsafePath.
+// `entry` (when given) is set to the offending entry of an UnsafePath or a Collision.
+// Destinations are compared as Windows compares names: apart from ASCII case and the kind
+// of slash. An entry's temporary file ("<destination>.tmp") counts as a file it writes.
 PlanProblem CheckPackagePlan(const PackagePlan& plan, size_t* entry = nullptr);

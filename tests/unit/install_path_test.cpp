@@ -34,8 +34,8 @@ TEST(InstallPathTest, PathsThatLeaveTheFolderOrNameDevicesAreRefused) {
                              "aux.tar.gz",
                              "Com1",
                              "lpt9.log",
-                             "PRN ",
-                             "NUL.",
+                             "x.arc.",
+                             "Sub \\x.arc",
                              "com7 .x"})
         EXPECT_FALSE(IsSafeInstallPath(path)) << path;
 }
