@@ -251,7 +251,8 @@ bool RecoverUpdate(const wchar_t* folder) {
     Journal journal;
     switch (ReadJournal(folder, journal)) {
         case JournalState::Absent:
-            return true;
+            // A crash while the first journal was written leaves only its temporary file.
+            return RemoveJournal(folder);
         case JournalState::Unreadable:
             return false;
         case JournalState::Read:

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "app/journal.h"
 #include "app/resource.h"
 #include "dialog_recorder.h"
 #include "driver.h"
@@ -207,6 +208,33 @@ TEST_F(UpdaterE2eTest, DecliningEndsWithoutAnotherWord) {
         EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(), ExitDeclined));
     }
     EXPECT_EQ(Snapshot(game_), before);
+}
+
+TEST_F(UpdaterE2eTest, InterruptedUpdateIsTakenBackBeforeTheQuestion) {
+    BuildUpdate({{"a.arc", ToBytes("new")}});
+    Installed();
+    WriteFile((game_ / "a.arc").u16string(), ToBytes("old"));
+    const Tree before = Snapshot(game_);
+    // A crash in the middle of a commit: a.arc set aside, the new file moved in.
+    fs::rename(game_ / "a.arc", game_ / "a.arc.7.old");
+    WriteFile((game_ / "a.arc").u16string(), ToBytes("new"));
+    Journal journal;
+    journal.moves.push_back({L"a.arc", L"a.arc.7.old", FILE_ATTRIBUTE_ARCHIVE});
+    ASSERT_TRUE(WriteJournal(game_.wstring().c_str(), journal));
+    {
+        UpdaterRun run;
+        StartAndAnswer(run, IDNO);
+        EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(), ExitDeclined));
+    }
+    EXPECT_EQ(Snapshot(game_), before);
+
+    // A journal that cannot be read stops the run before the question.
+    WriteFile((game_ / "update.journal").u16string(), ToBytes("UPDJRNL1 cut short"));
+    UpdaterRun run;
+    ASSERT_TRUE(run.Start(program_));
+    EXPECT_EQ(Outcome(run),
+              std::make_pair(std::wstring(L"Installation could not be completed."), InstallFailed));
+    EXPECT_EQ(Snapshot(game_).size(), before.size() + 1);
 }
 
 TEST_F(UpdaterE2eTest, SecondUpdaterLeavesAtOnceWithoutAWindow) {

@@ -1,4 +1,5 @@
 #include "app/install.h"
+#include "app/journal.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +19,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every file and folder below a root, by relative path, with its bytes.
+// Every file and folder below a root, by relative path (marked when read-only), with its
+// bytes.
 using Tree = std::map<std::string, Bytes>;
 
 Tree Snapshot(const fs::path& root) {
     Tree tree;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
         const std::string relative = entry.path().lexically_relative(root).generic_u8string();
+        const DWORD attributes = GetFileAttributesW(entry.path().wstring().c_str());
         if (entry.is_directory())
             tree[relative + "/"] = {};
+        else if (attributes & FILE_ATTRIBUTE_READONLY)
+            tree[relative + " (read-only)"] = ReadFile(entry.path().u16string());
         else
             tree[relative] = ReadFile(entry.path().u16string());
     }
@@ -37,11 +42,6 @@ Bytes UninstallText(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return Bytes(text.begin(), text.end() + 1);
-}
-
-bool IsReadOnly(const fs::path& path) {
-    const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
 void SetReadOnly(const fs::path& path, bool readOnly) {
@@ -158,7 +158,6 @@ TEST_F(InstallTest, ShippedShapeInstallsMergesAndRecords) {
     expected["zol.hvl"] = MakeHashList(HashListMagicV2, 0, records);
     expected["uninst.lst"] = UninstallText(lines);
     EXPECT_EQ(Snapshot(game_), expected);
-    EXPECT_FALSE(IsReadOnly(game_ / "Archive" / "data01020.arc"));
 }
 
 TEST_F(InstallTest, MissingFolderOfARecordFailsAndChangesNothing) {
@@ -304,6 +303,35 @@ TEST_F(InstallTest, EscapingOrOverlongInstallPathsWriteNothingAnywhere) {
     EXPECT_TRUE(fs::is_empty(game_));
 }
 
+TEST_F(InstallTest, PackagesThatWriteAFileTwiceOrOverAFolderChangeNothing) {
+    const Bytes list = MakeHashList(HashListMagicV2, 0, {{"Archive\\x.arc", ChecksumOf({})}});
+    const struct {
+        const char* name;
+        std::vector<FixtureEntry> entries;
+        ResultCode expected;
+    } rows[] = {
+        {"a repeated name", {{"a.arc", ToBytes("1")}, {"a.arc", ToBytes("2")}}, PackageDamaged},
+        {"apart from case and slash",
+         {{"ZOL.hvl", list}, {"x.arc", {}}, {"archive/X.ARC", {}}},
+         PackageDamaged},
+        {"a trailing dot", {{"a.arc.", ToBytes("1")}}, PackageDamaged},
+        {"another temporary file", {{"b.arc.tmp", {}}, {"b.arc", {}}}, PackageDamaged},
+        {"a second hash list", {{"ZOL.hvl", list}, {"zol.HVL", list}}, PackageDamaged},
+        {"the uninstall list", {{"Uninst.lst", ToBytes("x\n")}}, PackageDamaged},
+        {"the journal", {{"update.journal", {}}}, PackageDamaged},
+        {"a folder where a file goes", {{"Sub", ToBytes("1")}}, InstallFailed},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(game_);
+        Put(game_ / "a.arc", ToBytes("old"));
+        Put(game_ / "Sub" / "kept", ToBytes("kept"));
+        Put(game_ / "uninst.lst", {0});
+        StoreUpdate(MakeArchive(FixtureFormat::Arc20, row.entries));
+        ExpectRefusedUnchanged(row.expected);
+    }
+}
+
 TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
     BuildUpdate(
         {{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", ToBytes("new c")}});
@@ -322,14 +350,79 @@ TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
         CloseHandle(held);
     }
     EXPECT_EQ(Snapshot(game_), before);
-    EXPECT_TRUE(IsReadOnly(game_ / "a.arc"));
-    EXPECT_FALSE(IsReadOnly(game_ / "c.arc"));
 
-    // Released, the same update goes through and replaces the read-only file.
+    // Released, the same update goes through and replaces the read-only file; a file that
+    // holds the name it would first set a.arc aside under is left alone.
+    const std::string aside = "a.arc." + std::to_string(GetCurrentProcessId()) + ".old";
+    Put(game_ / aside, ToBytes("the player's"));
     EXPECT_EQ(Install(), Ok);
     EXPECT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("new a"));
     EXPECT_EQ(ReadFile((game_ / "c.arc").u16string()), ToBytes("new c"));
-    EXPECT_EQ(Snapshot(game_).size(), 5u);
+    EXPECT_EQ(ReadFile((game_ / aside).u16string()), ToBytes("the player's"));
+    EXPECT_EQ(Snapshot(game_).size(), 6u);
+}
+
+// Runs commit_crash.exe, which stands beside this test, with `arguments`; its exit code.
+DWORD RunCrash(const std::wstring& arguments) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring program = (fs::path(self).parent_path() / "commit_crash.exe").wstring();
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 1000;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1000;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
+    BuildUpdate({{"a.arc", ToBytes("new a")},
+                 {"b.arc", ToBytes("new b")},
+                 {"Sub/c.arc", ToBytes("new c")}});
+    auto makeGame = [&] {
+        TearDown();
+        fs::remove_all(game_);
+        Put(game_ / "a.arc", ToBytes("old a"));
+        SetReadOnly(game_ / "a.arc", true);
+        Put(game_ / "Sub" / "c.arc", ToBytes("old c"));
+        Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}, {"gone", 2}}));
+        Put(game_ / "uninst.lst", ToBytes("a.arc\n"));
+    };
+    const std::wstring install =
+        L"install \"" + program_.wstring() + L"\" \"" + game_.wstring() + L"\" ";
+    const std::wstring recover = L"recover \"" + game_.wstring() + L"\" ";
+    makeGame();
+    const Tree before = Snapshot(game_);
+    ASSERT_EQ(RunCrash(install + L"0"), static_cast<DWORD>(Ok));
+    const Tree after = Snapshot(game_);
+
+    // Ended at each step k of the install, and then its recovery at each step j: a full
+    // recovery afterwards gives the old folder before the commit point, the new one after.
+    bool committed = false;
+    for (int k = 1;; ++k) {
+        makeGame();
+        if (RunCrash(install + std::to_wstring(k)) != 99) break;
+        ASSERT_EQ(RunCrash(recover + L"0"), 0u) << k;
+        const Tree recovered = Snapshot(game_);
+        committed = committed || recovered == after;
+        EXPECT_EQ(recovered, committed ? after : before) << "install ended at step " << k;
+        for (int j = 1;; ++j) {
+            makeGame();
+            RunCrash(install + std::to_wstring(k));
+            const DWORD ended = RunCrash(recover + std::to_wstring(j));
+            ASSERT_EQ(RunCrash(recover + L"0"), 0u);
+            EXPECT_EQ(Snapshot(game_), recovered) << "steps " << k << ", " << j;
+            if (ended != 99) break;
+        }
+    }
+    EXPECT_TRUE(committed);
 }
 
 TEST_F(InstallTest, FolderWithoutWriteRightsFailsAndChangesNothing) {
@@ -354,8 +447,29 @@ TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
     fs::create_directories(game_);
     Put(game_ / "big.arc", ToBytes("old"));
     Put(game_ / "uninst.lst", {0});
+    // Too large for the disk: refused before anything is written.
     BuildUpdate({{"big.arc", Pattern(8 << 20, 3)}});
     ExpectRefusedUnchanged(InstallFailed);
+
+    // Room enough at the start, but another program fills the disk once the journal is
+    // written: the copy's writes fall short.
+    static fs::path journal, filler;
+    journal = game_ / "update.journal";
+    filler = fs::u8path(smallDisk) / "filler";
+    FileStepHook = [] {
+        if (!fs::exists(journal) || fs::exists(filler)) return;
+        std::FILE* file = _wfopen(filler.wstring().c_str(), L"wb");
+        const std::vector<char> block(1 << 16, 'f');
+        while (file != nullptr &&
+               std::fwrite(block.data(), 1, block.size(), file) == block.size()) {
+        }
+        if (file != nullptr) std::fclose(file);
+    };
+    BuildUpdate({{"big.arc", Pattern(2 << 20, 3)}});
+    ExpectRefusedUnchanged(InstallFailed);
+    FileStepHook = nullptr;
+    EXPECT_TRUE(fs::exists(filler));
+    fs::remove(filler);
     fs::remove_all(game_);
 }
 
