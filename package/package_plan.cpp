@@ -22,25 +22,41 @@ std::string DestinationKey(const std::string& destination) {
     return key;
 }
 
-// An entry that writes a file another entry writes too, or one the updater keeps; the
-// only entry skipped as the hash list must be the hash list itself.
-std::optional<size_t> FindCollision(const PackagePlan& plan) {
-    std::vector<std::pair<std::string, size_t>> written;  // name, and the entry writing it
+}  // namespace
+
+std::optional<size_t> FindWriteCollision(const std::vector<std::string>& destinations) {
+    std::vector<std::pair<std::string, size_t>> written;  // name, and the path writing it
     for (const char* reserved : ReservedNames) written.push_back({reserved, SIZE_MAX});
-    for (size_t i = 0; i < plan.entries.size(); ++i) {
-        const PlannedEntry& entry = plan.entries[i];
-        if (!entry.installed && i != plan.hashListEntry) return i;
-        if (!entry.installed) continue;
-        const std::string key = DestinationKey(entry.destination);
+    for (size_t i = 0; i < destinations.size(); ++i) {
+        const std::string key = DestinationKey(destinations[i]);
         written.push_back({key, i});
         written.push_back({key + ".tmp", i});
     }
-    // Of two equal names at least one is an entry's; a reserved name counts as SIZE_MAX.
+    // Of two equal names at least one is a path's; a reserved name counts as SIZE_MAX.
     std::sort(written.begin(), written.end());
     for (size_t k = 1; k < written.size(); ++k)
         if (written[k].first == written[k - 1].first)
             return std::min(written[k].second, written[k - 1].second);
     return std::nullopt;
+}
+
+namespace {
+
+// An entry that writes a file another entry writes too, or one the updater keeps; the
+// only entry skipped as the hash list must be the hash list itself.
+std::optional<size_t> FindCollision(const PackagePlan& plan) {
+    std::vector<std::string> destinations;
+    std::vector<size_t> entries;
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        const PlannedEntry& entry = plan.entries[i];
+        if (!entry.installed && i != plan.hashListEntry) return i;
+        if (!entry.installed) continue;
+        destinations.push_back(entry.destination);
+        entries.push_back(i);
+    }
+    const std::optional<size_t> collision = FindWriteCollision(destinations);
+    if (!collision) return std::nullopt;
+    return entries[*collision];
 }
 
 }  // namespace

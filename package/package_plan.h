@@ -46,6 +46,12 @@ enum class PlanProblem {
     Collision,       // two entries would write one file, or an entry a file the updater keeps
 };
 
+// A path among `destinations` (relative paths of the installed files) that writes a file
+// another one writes too, itself or as its temporary file "<path>.tmp", or one of the
+// ReservedNames; names compare as Windows compares them, apart from ASCII case and the kind
+// of slash. nullopt when there is none.
+std::optional<size_t> FindWriteCollision(const std::vector<std::string>& destinations);
+
 // Reads the archive at ArchiveOffset of `file` and plans every entry: the first entry named
 // like the hash list is the update's list, and an entry's record there (found by its last
 // component) gives its destination and checksum; without one it goes under its own name,
