@@ -31,27 +31,18 @@ protected:
     char16_t title_[TitleCapacity];
 };
 
-TEST_F(TitleTest, DecodesCodePage932AndUtf8Alike) {
-    ASSERT_TRUE(Read(MakeProgramFile(ShippedTitle932, {})));
-    EXPECT_EQ(std::u16string(title_), ShippedTitle);
-    ASSERT_TRUE(Read(MakeProgramFile(ShippedTitleUtf8, {})));
-    EXPECT_EQ(std::u16string(title_), ShippedTitle);
-}
-
-TEST_F(TitleTest, EmptyTitleIsSuccess) {
-    ASSERT_TRUE(Read(MakeProgramFile("", {})));
-    EXPECT_EQ(title_[0], u'\0');
-}
-
-TEST_F(TitleTest, LongestTitleFitsTheBuffer) {
-    ASSERT_TRUE(Read(MakeProgramFile(std::string(PackageHeaderSize - 1, 'T'), {})));
-    EXPECT_EQ(std::u16string(title_), std::u16string(PackageHeaderSize - 1, u'T'));
-}
-
-TEST_F(TitleTest, RefusesShortFilesAndUnterminatedHeader) {
-    Bytes full = MakeProgramFile("Title", {});
+TEST_F(TitleTest, ReadsTitlesInEitherEncodingAndRefusesShortOrUnterminatedHeaders) {
+    const std::pair<std::string, std::u16string> titles[] = {
+        {ShippedTitle932, ShippedTitle},
+        {ShippedTitleUtf8, ShippedTitle},
+        {"", u""},
+        {std::string(PackageHeaderSize - 1, 'T'), std::u16string(PackageHeaderSize - 1, u'T')}};
+    for (const auto& [stored, expected] : titles) {
+        ASSERT_TRUE(Read(MakeProgramFile(stored, {})));
+        EXPECT_EQ(std::u16string(title_), expected);
+    }
+    const Bytes full = MakeProgramFile("Title", {});
     EXPECT_FALSE(Read(Bytes(full.begin(), full.begin() + PackageOffset)));
-    EXPECT_FALSE(Read(Bytes(full.begin(), full.begin() + PackageOffset - 1)));
     EXPECT_FALSE(Read(Bytes(full.begin(), full.begin() + ArchiveOffset - 1)));
     EXPECT_FALSE(Read(MakeProgramFile(std::string(PackageHeaderSize, 'T'), {})));
     EXPECT_TRUE(Untouched());
@@ -115,39 +106,25 @@ TEST_F(ArchiveIndexTest, ShippedLayoutOfTwentyEntries) {
     }
 }
 
-TEST_F(ArchiveIndexTest, PackFileOffsetsCountFromTheArchiveStart) {
-    std::vector<FixtureEntry> entries;
-    for (int i = 0; i < 10; ++i) entries.push_back({"f" + std::to_string(i), Bytes(3)});
-    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::PackFile, entries)));
-    EXPECT_EQ(std::memcmp(header_.magic, "PackFile    ", 12), 0);
-    ASSERT_EQ(entries_.size(), 10u);
-    EXPECT_EQ(entries_[0].offset, 16u + 10 * 32);
-    EXPECT_EQ(entries_[9].offset, 16u + 10 * 32 + 27);
-    EXPECT_EQ(position_, 16u + 10 * 32);
-}
-
-TEST_F(ArchiveIndexTest, EmptyArchive) {
-    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {})));
-    EXPECT_EQ(header_.count, 0u);
-    EXPECT_TRUE(entries_.empty());
-}
-
-TEST_F(ArchiveIndexTest, NamesComeOutInUtf8) {
-    // "データ.arc" in code page 932, the same in UTF-8, and plain ASCII.
+TEST_F(ArchiveIndexTest, PackFileNamesAndOffsetsAndUtf8Names) {
+    // "データ.arc" in code page 932 and in UTF-8, and the longest name a field holds.
     const std::string local = "\x83\x66\x81\x5B\x83\x5E.arc";
     const std::string utf8 = "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc";
     ASSERT_TRUE(
-        Read(MakeArchive(FixtureFormat::Arc20, {{local, {}}, {utf8, {}}, {"plain.ARC", {}}})));
-    EXPECT_EQ(entries_[0].name, utf8);
+        Read(MakeArchive(FixtureFormat::PackFile,
+                         {{"f0", Bytes(3)}, {local, Bytes(3)}, {std::string(15, 'p'), {}}})));
+    EXPECT_EQ(std::memcmp(header_.magic, "PackFile    ", 12), 0);
+    ASSERT_EQ(entries_.size(), 3u);
+    EXPECT_EQ(entries_[0].offset, 16u + 3 * 32);
+    EXPECT_EQ(entries_[2].offset, 16u + 3 * 32 + 6);
+    EXPECT_EQ(position_, 16u + 3 * 32);
     EXPECT_EQ(entries_[1].name, utf8);
-    EXPECT_EQ(entries_[2].name, "plain.ARC");
-}
-
-TEST_F(ArchiveIndexTest, LongestNamesFitTheirFields) {
-    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {{std::string(95, 'n'), {}}})));
+    EXPECT_EQ(entries_[2].name, std::string(15, 'p'));
+    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {{std::string(95, 'n'), {}}, {utf8, {}}})));
     EXPECT_EQ(entries_[0].name, std::string(95, 'n'));
-    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::PackFile, {{std::string(15, 'p'), {}}})));
-    EXPECT_EQ(entries_[0].name, std::string(15, 'p'));
+    EXPECT_EQ(entries_[1].name, utf8);
+    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {})));
+    EXPECT_TRUE(entries_.empty());
 }
 
 // Each damaged archive must fail cleanly, leaving the outputs as they were.
