@@ -21,20 +21,6 @@ TEST(FileTest, OpenForReadReportsMissingFileAndCanBeRetried) {
     EXPECT_EQ(file.Read(buffer, sizeof buffer), 3u);
 }
 
-TEST(FileTest, SecondOpenFailsAndKeepsFirstFile) {
-    ScratchFolder folder;
-    WriteFile(folder.File("first"), ToBytes("first"));
-    WriteFile(folder.File("second"), ToBytes("second"));
-    CFileDX file;
-    ASSERT_TRUE(file.OpenForRead(folder.File("first").c_str()));
-    EXPECT_FALSE(file.OpenForRead(folder.File("second").c_str()));
-    EXPECT_FALSE(file.OpenForWrite(folder.File("second").c_str(), CreateOrTruncate));
-    char buffer[16] = {};
-    EXPECT_EQ(file.Read(buffer, sizeof buffer), 5u);
-    EXPECT_STREQ(buffer, "first");
-    EXPECT_EQ(ReadFile(folder.File("second")), ToBytes("second"));
-}
-
 TEST(FileTest, OpenForWriteTruncatesCreatesOrRefuses) {
     ScratchFolder folder;
     WriteFile(folder.File("existing"), Bytes(100, 'x'));
@@ -68,22 +54,6 @@ TEST(FileTest, OpenForWriteTruncatesCreatesOrRefuses) {
     EXPECT_EQ(ReadFile(folder.File("readonly")), ToBytes("keep"));
 }
 
-TEST(FileTest, SeekAndReadAtPackageOffsetAndEnd) {
-    ScratchFolder folder;
-    Bytes bytes(0x50400 + 16);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i ^ (i >> 8));
-    WriteFile(folder.File("program.exe"), bytes);
-
-    CFileDX file;
-    ASSERT_TRUE(file.OpenForRead(folder.File("program.exe").c_str()));
-    EXPECT_EQ(file.GetSize(), bytes.size());
-    ASSERT_TRUE(file.Seek(0x50400));
-    uint8_t buffer[32];
-    ASSERT_EQ(file.Read(buffer, 16), 16u);
-    EXPECT_TRUE(std::equal(buffer, buffer + 16, bytes.begin() + 0x50400));
-    EXPECT_EQ(file.Read(buffer, 16), 0u);
-}
-
 TEST(FileTest, PositionsBeyondFourGigabytes) {
     ScratchFolder folder;
     const int64_t fourGiB = int64_t{1} << 32;
@@ -108,21 +78,4 @@ TEST(FileTest, PositionsBeyondFourGigabytes) {
     char buffer[4] = {};
     EXPECT_EQ(file.Read(buffer, 3), 3u);
     EXPECT_STREQ(buffer, "345");
-}
-
-TEST(FileTest, CloseIsIdempotentAndDestructorReleasesTheFile) {
-    ScratchFolder folder;
-    WriteFile(folder.File("held"), ToBytes("held"));
-    {
-        CFileDX reader;
-        ASSERT_TRUE(reader.OpenForRead(folder.File("held").c_str()));
-    }
-    // Exclusive writing succeeds only once nobody holds the file any more.
-    CFileDX writer;
-    ASSERT_TRUE(writer.OpenForWrite(folder.File("held").c_str(), CreateOrTruncate));
-    writer.Close();
-    writer.Close();
-    EXPECT_FALSE(writer.IsOpen());
-    EXPECT_EQ(writer.GetSize(), 0xFFFFFFFFu);
-    EXPECT_TRUE(writer.OpenForRead(folder.File("held").c_str()));
 }

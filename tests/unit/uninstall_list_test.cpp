@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "fixtures.h"
@@ -25,57 +26,38 @@ Bytes Rewritten(const std::string& text) {
     return Bytes(written.begin(), written.end());
 }
 
-TEST(UninstallListParseTest, NormalisesLineEndsBlanksAndCase) {
-    EXPECT_EQ(Rewritten("Game.exe\r\n\r\n  \tData\\A.arc\r\nlast line  \r\n \t "),
-              Written({"game.exe", "data\\a.arc", "last line  "}));
-    EXPECT_EQ(Rewritten("a\rb\nc\n\r\n\rd"), Written({"a", "b", "c", "d"}));
-}
-
-TEST(UninstallListParseTest, BlankLinesAndLeadingLineEndsMakeNoEntry) {
-    EXPECT_EQ(Rewritten("\r\nfirst\n \t \nsecond\n\t\r\nthird"),
-              Written({"first", "second", "third"}));
-    EXPECT_EQ(Rewritten("\n\n"), Written({}));
-    EXPECT_EQ(Rewritten(""), Written({}));
-}
-
-TEST(UninstallListParseTest, RepeatsAreWrittenOnceAtTheirFirstPlace) {
-    EXPECT_EQ(Rewritten("b.arc\nA.ARC\nB.ARC\na.arc\n$X\n$x\n"), Written({"b.arc", "a.arc", "$x"}));
-}
-
-TEST(UninstallListParseTest, DollarLinesGoLast) {
-    EXPECT_EQ(Rewritten("$first\n  $indented\none\n$first\ntwo"),
-              Written({"one", "two", "$first", "$indented"}));
-    EXPECT_EQ(Rewritten("$only\n$lines"), Written({"$only", "$lines"}));
-}
-
-TEST(UninstallListParseTest, LinesComeOutInUtf8) {
-    // "データ\ABC.arc" in code page 932, the same in UTF-8, and É in UTF-8 (not folded).
-    EXPECT_EQ(Rewritten("\x83\x66\x81\x5B\x83\x5E\\ABC.arc\n\xC3\x89t\xC3\xA9.ARC"),
-              Written({"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\\abc.arc", "\xC3\x89t\xC3\xA9.arc"}));
-    // A trail byte equal to a letter is not folded: "ソA" is 83 5C 41.
-    EXPECT_EQ(Rewritten("\x83\x5C"
-                        "A"),
-              Written({"\xE3\x82\xBD"
-                       "a"}));
-}
-
-TEST(UninstallListParseTest, ByteOrderMarkStaysInFrontOfFirstLine) {
-    EXPECT_EQ(Rewritten("\xEF\xBB\xBF"
-                        "First\nsecond"),
-              Written({"\xEF\xBB\xBF"
-                       "first",
-                       "second"}));
-}
-
-TEST(UninstallListParseTest, LongLinesAreKeptWhole) {
-    const std::string ascii(2000, 'x');
-    // 400 double-byte characters: 800 bytes in code page 932, 1200 in UTF-8.
-    std::string local, utf8;
+TEST(UninstallListParseTest, LinesAreSplitNormalisedAndOrdered) {
+    std::string local, utf8;  // 400 double-byte characters: 800 and 1200 bytes
     for (int i = 0; i < 400; ++i) {
         local += "\x83\x41";
         utf8 += "\xE3\x82\xA2";
     }
-    EXPECT_EQ(Rewritten(ascii + "\n" + local + "\nend"), Written({ascii, utf8, "end"}));
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {"Game.exe\r\n\r\n  \tData\\A.arc\r\nlast line  \r\n \t ",
+         {"game.exe", "data\\a.arc", "last line  "}},
+        {"a\rb\nc\n\r\n\rd", {"a", "b", "c", "d"}},
+        {"\r\nfirst\n \t \nsecond", {"first", "second"}},
+        {"", {}},
+        // Repeats once, at their first place; $ lines last.
+        {"b.arc\nA.ARC\nB.ARC\na.arc\n$X\n  $y\n$x\nc", {"b.arc", "a.arc", "c", "$x", "$y"}},
+        // Code page 932 comes out in UTF-8; a trail byte equal to a letter is not folded.
+        {"\x83\x66\x81\x5B\x83\x5E\\ABC.arc\n\x83\x5C"
+         "A",
+         {"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\\abc.arc",
+          "\xE3\x82\xBD"
+          "a"}},
+        {"\xEF\xBB\xBF"
+         "First\nsecond",
+         {"\xEF\xBB\xBF"
+          "first",
+          "second"}},
+        {std::string(2000, 'x') + "\n" + local, {std::string(2000, 'x'), utf8}},
+    };
+    for (const auto& [text, lines] : rows) EXPECT_EQ(Rewritten(text), Written(lines)) << text;
+    // A lead byte right before a line end does not take the end with it.
+    const Bytes broken = Rewritten("x\x83\rnext");
+    EXPECT_EQ(std::count(broken.begin(), broken.end(), '\n'), 2);
+    EXPECT_EQ(Bytes(broken.end() - 6, broken.end()), Written({"next"}));
 }
 
 class UninstallListFileTest : public ::testing::Test {
