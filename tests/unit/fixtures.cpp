@@ -119,3 +119,25 @@ Bytes MakeHashList(const char* magic, uint32_t reserved, const std::vector<Store
     }
     return out;
 }
+
+Tree Snapshot(const fs::path& root) {
+    Tree tree;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = entry.path().lexically_relative(root).generic_u8string();
+        const bool readOnly =
+            (entry.status().permissions() & fs::perms::owner_write) == fs::perms::none;
+        if (entry.is_directory())
+            tree[relative + "/"] = {};
+        else
+            tree[relative + (readOnly ? " (read-only)" : "")] = ReadFile(entry.path().u16string());
+    }
+    return tree;
+}
+
+void PutFiles(const fs::path& folder, const FileList& files) {
+    for (const auto& [path, bytes] : files) {
+        const fs::path file = folder / fs::u8path(path);
+        fs::create_directories(file.parent_path());
+        WriteFile(file.u16string(), bytes);
+    }
+}

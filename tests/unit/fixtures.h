@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,15 @@ private:
 
 void WriteFile(const std::u16string& path, const Bytes& bytes);
 Bytes ReadFile(const std::u16string& path);
+
+// Every file and folder below a root by relative path with "/" between components (a
+// folder's ends in "/", a read-only file's in " (read-only)"), with its bytes.
+using Tree = std::map<std::string, Bytes>;
+Tree Snapshot(const std::filesystem::path& root);
+
+// Writes each file (relative path with "/", bytes) below `folder`, making its folders.
+using FileList = std::vector<std::pair<std::string, Bytes>>;
+void PutFiles(const std::filesystem::path& folder, const FileList& files);
 
 struct FixtureEntry {
     std::string name;  // stored bytes of the name, any encoding

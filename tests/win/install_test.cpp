@@ -19,25 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Every file and folder below a root, by relative path (marked when read-only), with its
-// bytes.
-using Tree = std::map<std::string, Bytes>;
-
-Tree Snapshot(const fs::path& root) {
-    Tree tree;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-        const std::string relative = entry.path().lexically_relative(root).generic_u8string();
-        const DWORD attributes = GetFileAttributesW(entry.path().wstring().c_str());
-        if (entry.is_directory())
-            tree[relative + "/"] = {};
-        else if (attributes & FILE_ATTRIBUTE_READONLY)
-            tree[relative + " (read-only)"] = ReadFile(entry.path().u16string());
-        else
-            tree[relative] = ReadFile(entry.path().u16string());
-    }
-    return tree;
-}
-
 Bytes UninstallText(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
@@ -71,11 +52,9 @@ protected:
     }
 
     // Builds the update program from files at relative paths, as a publisher would.
-    void BuildUpdate(const std::vector<std::pair<std::string, Bytes>>& files,
-                     HashListVersion version = HashListVersion::V2) {
+    void BuildUpdate(const FileList& files, HashListVersion version = HashListVersion::V2) {
         fs::remove_all(source_);
-        fs::create_directories(source_);
-        for (const auto& [path, bytes] : files) Put(source_ / fs::u8path(path), bytes);
+        PutFiles(source_, files);
         BuildRequest request;
         request.stub = (root_.path() / "stub.exe").u8string();
         request.title = "Test update";
@@ -110,8 +89,8 @@ protected:
 };
 
 // The shape the game ships: a hash list and 19 archives below Archive\.
-std::vector<std::pair<std::string, Bytes>> ShippedShape() {
-    std::vector<std::pair<std::string, Bytes>> files;
+FileList ShippedShape() {
+    FileList files;
     for (int i = 0; i < 19; ++i) {
         char name[64];
         std::snprintf(name, sizeof name, "Archive/data0%d0%02d.arc", 1 + i / 5, (i % 5) * 20);
