@@ -1,5 +1,9 @@
 #include "ui/message_boxes.h"
 
+#include "app/progress_dialog.h"
+#include "app/resource.h"
+#include "app/updater_state.h"
+
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -233,6 +237,34 @@ TEST(MessageBoxes, EachVisibleCaptionButtonAndTheMarginNarrowTheCaption) {
     EXPECT_EQ(width(WS_CAPTION | WS_SYSMENU, WS_EX_CONTEXTHELP), full - 2 * button);
     EXPECT_EQ(width(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), full - 3 * button);
     for (HWND window : windows) DestroyWindow(window);
+}
+
+// Cancel asks first: No changes nothing; Yes sets the flag and disables the button, and a
+// click queued behind it asks nothing more.
+TEST(ProgressDialog, CancelAsksAndYesDisablesTheButton) {
+    ProgressDialogWindow = CreateEmptyDialog(L"Progress");
+    HWND button = CreateWindowExW(0, L"Button", L"Cancel", WS_CHILD | WS_VISIBLE, 0, 0, 80, 20,
+                                  ProgressDialogWindow, reinterpret_cast<HMENU>(IDC_CANCEL),
+                                  nullptr, nullptr);
+    auto click = [] {
+        ProgressDialogProc(ProgressDialogWindow, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
+        return 0;
+    };
+    EXPECT_EQ(RunBox(click, IDNO).text, L"Cancel the installation?");
+    EXPECT_EQ(CancelRequested, 0);
+    EXPECT_TRUE(IsWindowEnabled(button));
+    RunBox(click, IDYES);
+    EXPECT_EQ(CancelRequested, 1);
+    EXPECT_FALSE(IsWindowEnabled(button));
+    EXPECT_TRUE(RunBox(click, IDYES).text.empty()) << "asked again";
+
+    // Alt+F4 is refused; closing the dialog ends the install.
+    EXPECT_EQ(ProgressDialogProc(ProgressDialogWindow, WM_SYSCOMMAND, SC_CLOSE, 0), 1);
+    ProgressDialogProc(ProgressDialogWindow, WM_CLOSE, 0, 0);
+    EXPECT_EQ(InstallAborted, 1);
+    EXPECT_EQ(ProgressDialogWindow, nullptr);
+    EXPECT_FALSE(IsWindow(button));
+    CancelRequested = InstallAborted = 0;
 }
 
 // A fixed-pitch font makes every candidate's width its length times one cell.
