@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uint64_t ProgressWorthy = 64 << 20;
+
 // A name as sha256sum writes it, and whether it had to be escaped: then its line starts
 // with a backslash.
 std::string Escaped(const std::string& name, bool& escaped) {
@@ -45,7 +47,8 @@ bool ChecksumOfFile(const std::string& name, bool quiet, uint64_t& checksum, uin
         error = "cannot open " + Quoted(name) + ": " + file.LastErrorText();
         return false;
     }
-    Progress progress(size, quiet);
+    // Only a large file is read long enough for a progress line to help.
+    Progress progress(size, quiet || size < ProgressWorthy);
     if (StreamWithChecksum(file, size, nullptr, checksum, progress) == StreamResult::Done)
         return true;
     error = "cannot read " + Quoted(name) + ": " + ReadProblem(file);
