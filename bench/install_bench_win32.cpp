@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -178,10 +179,14 @@ int main(int argc, char** argv) {
     {
         HANDLE stub = CreateFileW((scratch / "stub.exe").wstring().c_str(), GENERIC_WRITE, 0,
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const std::vector<char> zeros(100000, 0);
+        // The smallest image the packer takes: "MZ", and at 0x3C the offset of "PE\0\0".
+        std::vector<char> image(100000, 0);
+        std::memcpy(image.data(), "MZ", 2);
+        image[0x3C] = 0x40;
+        std::memcpy(&image[0x40], "PE\0\0", 4);
         DWORD written = 0;
         if (stub == INVALID_HANDLE_VALUE ||
-            !WriteFile(stub, zeros.data(), static_cast<DWORD>(zeros.size()), &written, nullptr))
+            !WriteFile(stub, image.data(), static_cast<DWORD>(image.size()), &written, nullptr))
             Fail("writing the stub");
         CloseHandle(stub);
     }

@@ -31,7 +31,13 @@ echo "making 1 GiB of random data in $scratch" >&2
 head -c 1073741824 /dev/urandom >big.bin
 mkdir source
 split -n 20 -d big.bin source/part
-head -c 100000 /dev/zero >stub.exe
+# The smallest stub upkg takes: "MZ", at 0x3C the offset 0x40, there "PE\0\0"; zeros after.
+{
+    printf 'MZ'
+    head -c 58 /dev/zero
+    printf '\x40\0\0\0PE\0\0'
+    head -c $((100000 - 68)) /dev/zero
+} >stub.exe
 [ "$(cat source/* | wc -c)" -eq 1073741824 ]
 
 # Warm the page cache; dirty pages reach the disk before timing starts.

@@ -4,15 +4,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Modes of OpenForWrite.
 constexpr uint32_t CreateOrTruncate = 0;  // an existing file is emptied, a missing one created
 constexpr uint32_t CreateNew = 1;         // fails when a file of that name exists
 
-// Windows error codes recorded by a failed OpenForRead (the POSIX build maps errno to them).
+// Windows error codes recorded by a failed open, read, write or seek (the POSIX build maps
+// errno to them).
 constexpr uint32_t ErrorFileNotFound = 2;
 constexpr uint32_t ErrorPathNotFound = 3;
 constexpr uint32_t ErrorAccessDenied = 5;
+constexpr uint32_t ErrorFileExists = 80;
 
 class CFileDX {
 public:
@@ -26,7 +29,7 @@ public:
     bool OpenForRead(const char16_t* path);
 
     // Opens a file for exclusive writing, created or truncated as `mode` says. False when
-    // a file is already open here or the open fails (a read-only file, say).
+    // a file is already open here or the open fails (a read-only file, say; recording why).
     bool OpenForWrite(const char16_t* path, uint32_t mode);
 
     // Low 32 bits of the file's size; 0xFFFFFFFF when it cannot be had.
@@ -36,7 +39,7 @@ public:
     bool GetFullSize(uint64_t* size);
     bool GetPosition(uint64_t* position);
 
-    // Bytes actually read or written; 0 on failure or at the end of the file.
+    // Bytes actually read or written; 0 on failure (recording why) or at the end of the file.
     uint32_t Read(void* buffer, uint32_t length);
     uint32_t Write(const void* buffer, uint32_t length);
 
@@ -49,20 +52,29 @@ public:
     void Close();
 
     bool IsOpen() const { return handle_ != InvalidHandle; }
+    // The Windows error code of the last failure recorded here; 0 when none was.
     uint32_t LastError() const { return lastError_; }
+    // The system's own words for that failure (FormatMessage, strerror), in UTF-8.
+    std::string LastErrorText() const;
 
 private:
+    void RecordError();
     // INVALID_HANDLE_VALUE on Windows and -1 as a descriptor elsewhere: the same bits.
     static constexpr intptr_t InvalidHandle = -1;
 
     intptr_t handle_ = InvalidHandle;
     uint32_t lastError_ = 0;
+    uint32_t systemError_ = 0;  // the platform's own code: GetLastError() or errno
 };
 
 // Writes `length` bytes to `out` in pieces of at most 256 KiB: Linux backs one large write
 // with large page-cache blocks, which under Wine on a virtual machine made writes of a
 // whole megabyte up to twice as slow. False when any piece falls short.
 bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length);
+
+// The system's words for the failure of the last call of this thread that set one
+// (GetLastError() or errno), in UTF-8: the reason the functions below returned false.
+std::string SystemErrorText();
 
 // Moves `source` over `target` in one step, so that a reader sees the old file or the new
 // one and never a partial file. False, with both files as they were, when the target is

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "package/file.h"
 #include "text/codepage.h"
@@ -36,6 +37,8 @@ uint32_t WindowsError(int error) {
             return ErrorFileNotFound;
         case ENOTDIR:
             return ErrorPathNotFound;
+        case EEXIST:
+            return ErrorFileExists;
         default:
             return ErrorAccessDenied;
     }
@@ -47,11 +50,25 @@ CFileDX::~CFileDX() {
     Close();
 }
 
+void CFileDX::RecordError() {
+    systemError_ = static_cast<uint32_t>(errno);
+    lastError_ = WindowsError(errno);
+}
+
+std::string CFileDX::LastErrorText() const {
+    return std::generic_category().message(static_cast<int>(systemError_));
+}
+
+std::string SystemErrorText() {
+    return std::generic_category().message(errno);
+}
+
 bool CFileDX::OpenForRead(const char16_t* path) {
     if (IsOpen()) return false;
     std::string native;
     if (!ToNativePath(path, &native)) {
-        lastError_ = ErrorPathNotFound;
+        errno = ENOENT;
+        RecordError();
         return false;
     }
     int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
@@ -63,7 +80,7 @@ bool CFileDX::OpenForRead(const char16_t* path) {
         errno = EISDIR;
     }
     if (fd < 0) {
-        lastError_ = WindowsError(errno);
+        RecordError();
         return false;
     }
     handle_ = fd;
@@ -73,13 +90,23 @@ bool CFileDX::OpenForRead(const char16_t* path) {
 bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     if (IsOpen()) return false;
     std::string native;
-    if (!ToNativePath(path, &native)) return false;
-    struct stat info;
-    if (stat(native.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info)))
+    if (!ToNativePath(path, &native)) {
+        errno = ENOENT;
+        RecordError();
         return false;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == CreateNew ? O_EXCL : O_TRUNC);
-    int fd = open(native.c_str(), flags, 0644);
-    if (fd < 0) return false;
+    }
+    struct stat info;
+    int fd = -1;
+    if (stat(native.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info))) {
+        errno = mode == CreateNew ? EEXIST : S_ISDIR(info.st_mode) ? EISDIR : EACCES;
+    } else {
+        int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == CreateNew ? O_EXCL : O_TRUNC);
+        fd = open(native.c_str(), flags, 0644);
+    }
+    if (fd < 0) {
+        RecordError();
+        return false;
+    }
     handle_ = fd;
     return true;
 }
@@ -112,7 +139,10 @@ uint32_t CFileDX::Read(void* buffer, uint32_t length) {
         ssize_t got =
             read(static_cast<int>(handle_), static_cast<char*>(buffer) + done, length - done);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return 0;
+        if (got < 0) {
+            RecordError();
+            return 0;
+        }
         if (got == 0) break;
         done += static_cast<uint32_t>(got);
     }
@@ -126,7 +156,11 @@ uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
         ssize_t put = write(static_cast<int>(handle_), static_cast<const char*>(buffer) + done,
                             length - done);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return 0;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            RecordError();
+            return 0;
+        }
         done += static_cast<uint32_t>(put);
     }
     return done;
@@ -138,7 +172,9 @@ bool CFileDX::Flush() {
 
 bool CFileDX::Seek(int64_t position) {
     if (!IsOpen() || position < 0) return false;
-    return lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0;
+    if (lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0) return true;
+    RecordError();
+    return false;
 }
 
 void CFileDX::Close() {
@@ -162,7 +198,10 @@ bool MoveFileOver(const char16_t* source, const char16_t* target) {
     std::string from, to;
     if (!ToNativePath(source, &from) || !ToNativePath(target, &to)) return false;
     struct stat info;
-    if (stat(to.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info))) return false;
+    if (stat(to.c_str(), &info) == 0 && (S_ISDIR(info.st_mode) || IsReadOnly(info))) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EACCES;
+        return false;
+    }
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

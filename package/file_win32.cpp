@@ -1,6 +1,7 @@
 #include "package/file.h"
 
 #include "platform/win32.h"
+#include "text/convert.h"
 
 namespace {
 // FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE
@@ -9,10 +10,36 @@ constexpr DWORD OpenFlags = 0x08000020;
 HANDLE AsHandle(intptr_t handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
+
+std::string ErrorText(DWORD code) {
+    wchar_t text[512];
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, 512, nullptr);
+    // The system's messages end in a line break.
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                          text[length - 1] == L' ' || text[length - 1] == L'.'))
+        --length;
+    text[length] = 0;
+    std::optional<std::string> narrow = WideToNarrow(AsUtf16(text), ToUtf8);
+    if (length == 0 || !narrow) return "error " + std::to_string(code);
+    return *narrow;
+}
 }  // namespace
 
 CFileDX::~CFileDX() {
     Close();
+}
+
+void CFileDX::RecordError() {
+    lastError_ = systemError_ = GetLastError();
+}
+
+std::string CFileDX::LastErrorText() const {
+    return ErrorText(systemError_);
+}
+
+std::string SystemErrorText() {
+    return ErrorText(GetLastError());
 }
 
 bool CFileDX::OpenForRead(const char16_t* path) {
@@ -21,7 +48,7 @@ bool CFileDX::OpenForRead(const char16_t* path) {
                                 OpenFlags, nullptr);
     handle_ = reinterpret_cast<intptr_t>(handle);
     if (handle == INVALID_HANDLE_VALUE) {
-        lastError_ = GetLastError();
+        RecordError();
         return false;
     }
     return true;
@@ -33,6 +60,7 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     HANDLE handle =
         CreateFileW(AsWide(path), GENERIC_WRITE, 0, nullptr, disposition, OpenFlags, nullptr);
     handle_ = reinterpret_cast<intptr_t>(handle);
+    if (handle == INVALID_HANDLE_VALUE) RecordError();
     return handle != INVALID_HANDLE_VALUE;
 }
 
@@ -57,14 +85,18 @@ bool CFileDX::GetPosition(uint64_t* position) {
 
 uint32_t CFileDX::Read(void* buffer, uint32_t length) {
     DWORD done = 0;
-    if (!IsOpen() || !ReadFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
-    return done;
+    if (!IsOpen()) return 0;
+    if (ReadFile(AsHandle(handle_), buffer, length, &done, nullptr)) return done;
+    RecordError();
+    return 0;
 }
 
 uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
     DWORD done = 0;
-    if (!IsOpen() || !WriteFile(AsHandle(handle_), buffer, length, &done, nullptr)) return 0;
-    return done;
+    if (!IsOpen()) return 0;
+    if (WriteFile(AsHandle(handle_), buffer, length, &done, nullptr)) return done;
+    RecordError();
+    return 0;
 }
 
 bool CFileDX::Flush() {
@@ -78,7 +110,9 @@ bool CFileDX::Seek(int64_t position) {
     DWORD low = SetFilePointer(AsHandle(handle_), static_cast<LONG>(position & 0xFFFFFFFF), &high,
                                FILE_BEGIN);
     // A position whose low 32 bits are all ones also returns 0xFFFFFFFF.
-    return low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR;
+    if (low != INVALID_SET_FILE_POINTER || GetLastError() == NO_ERROR) return true;
+    RecordError();
+    return false;
 }
 
 void CFileDX::Close() {

@@ -11,6 +11,7 @@
 #include "dialog_recorder.h"
 #include "driver.h"
 #include "fixtures.h"
+#include "package/hash_list.h"
 #include "tools/upkg/build.h"
 
 namespace fs = std::filesystem;
@@ -78,7 +79,7 @@ protected:
     void TearDown() override { ForgetInstallation(); }
 
     void BuildUpdate(const std::vector<std::pair<std::string, Bytes>>& files,
-                     const std::string& title = "Lumenfall 1.02") {
+                     const std::string& title = "Lumenfall 1.02", const fs::path& base = {}) {
         fs::create_directories(root_.path() / "src");
         for (const auto& [path, bytes] : files) {
             const fs::path file = root_.path() / "src" / fs::u8path(path);
@@ -90,6 +91,7 @@ protected:
         request.title = title;
         request.output = program_.u8string();
         request.source = (root_.path() / "src").u8string();
+        request.base = base.u8string();
         request.quiet = true;
         std::string error;
         ASSERT_EQ(BuildPackage(request, error), BuildResult::Built) << error;
@@ -316,6 +318,43 @@ TEST_F(UpdaterE2eTest, EachFailureHasItsMessageAndCode) {
                                  UninstallListFailed));
         EXPECT_EQ(ReadFile((game_ / "Archive" / "data01000.arc").u16string()), Pattern(5000, 2));
     }
+}
+
+// A small update built against the full release, installed over it, leaves the same folder
+// and the same records as the next full release does.
+TEST_F(UpdaterE2eTest, SmallUpdateInstallsWhatTheFullReleaseDoes) {
+    const fs::path first = root_.path() / "1.01.exe", full = root_.path() / "1.02.exe";
+    BuildUpdate({{"Archive/data01000.arc", Pattern(5000, 1)},
+                 {"Archive/data01020.arc", ToBytes("same")},
+                 {"readme.txt", ToBytes("1.01")}});
+    fs::rename(program_, first);
+    BuildUpdate({{"Archive/data01000.arc", Pattern(5000, 2)},
+                 {"Archive/data01040.arc", ToBytes("new")},
+                 {"readme.txt", ToBytes("1.02")}});
+    fs::rename(program_, full);
+    BuildUpdate({}, "Lumenfall 1.02", first);
+    const fs::path small = root_.path() / "small.exe";
+    fs::rename(program_, small);
+    EXPECT_LT(fs::file_size(small), fs::file_size(full));
+
+    Tree results[2];
+    for (const fs::path& second : {small, full}) {
+        SCOPED_TRACE(second.u8string());
+        SetUp();
+        Installed();
+        WriteFile((game_ / "zol.hvl").u16string(), MakeHashList(HashListMagicV2, 0, {}));
+        for (const fs::path& program : {first, second}) {
+            fs::remove(program_);
+            fs::copy_file(program, program_);
+            UpdaterRun run;
+            StartAndAnswer(run, IDYES);
+            EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(L"Installation complete."), Ok));
+        }
+        results[second == full] = Snapshot(game_);
+        fs::remove_all(game_);
+    }
+    ExpectTree(results[0], results[1]);
+    EXPECT_EQ(results[1]["zol.hvl"].size(), 16u + 4 * 256) << "four records";
 }
 
 TEST_F(UpdaterE2eTest, LongTitleIsShortenedInTheMiddleOfTheCaption) {

@@ -40,6 +40,7 @@ TEST(FileTest, OpenForWriteTruncatesCreatesOrRefuses) {
     {
         CFileDX file;
         EXPECT_FALSE(file.OpenForWrite(folder.File("new").c_str(), CreateNew));
+        EXPECT_EQ(file.LastError(), ErrorFileExists);
         EXPECT_TRUE(file.OpenForWrite(folder.File("other").c_str(), CreateNew));
     }
     EXPECT_EQ(ReadFile(folder.File("new")), ToBytes("hello"));

@@ -24,6 +24,15 @@ Bytes Pattern(size_t size, uint8_t seed) {
     return bytes;
 }
 
+Bytes WindowsProgram(size_t size) {
+    Bytes bytes = Pattern(size, 7);
+    const uint32_t pe = 0x80;
+    std::memcpy(&bytes[0], "MZ", 2);
+    std::memcpy(&bytes[0x3C], &pe, 4);
+    std::memcpy(&bytes[pe], "PE\0\0", 4);
+    return bytes;
+}
+
 uint64_t ChecksumOf(const Bytes& bytes) {
     uint8_t state[8] = {};
     AddToChecksum(state, bytes.data(), static_cast<uint32_t>(bytes.size()));

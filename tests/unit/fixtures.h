@@ -14,6 +14,9 @@ Bytes ToBytes(const std::string& text);
 // `size` bytes of a pattern that differs with `seed` and along the data.
 Bytes Pattern(size_t size, uint8_t seed);
 
+// `size` bytes the packer takes as a stub: "MZ", and at 0x3C the offset of "PE\0\0".
+Bytes WindowsProgram(size_t size);
+
 // The content checksum of `bytes`, its 8 bytes as one little-endian value.
 uint64_t ChecksumOf(const Bytes& bytes);
 

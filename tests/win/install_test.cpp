@@ -38,7 +38,7 @@ protected:
         ProgressDialogWindow = nullptr;
         CurrentLanguage = LanguageEnglish;
         fs::create_directories(game_);
-        WriteFile((root_.path() / "stub.exe").u16string(), Pattern(4000, 1));
+        WriteFile((root_.path() / "stub.exe").u16string(), WindowsProgram(4000));
     }
     void TearDown() override {
         // Nothing may stay read-only for the scratch folder's removal.

@@ -3,7 +3,9 @@
 // list of their checksums first.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 enum class ArchiveFormat { Arc20, PackFile };
 enum class HashListVersion { V2, V1, None };
@@ -15,7 +17,10 @@ struct BuildRequest {
     std::string source;  // folder whose files make the update (UTF-8)
     ArchiveFormat format = ArchiveFormat::Arc20;
     HashListVersion hashList = HashListVersion::V2;
+    std::vector<std::string> excludes;  // globs of paths below `source` to leave out
+    std::string base;  // an earlier update program or zol.hvl; empty for a full update
     bool quiet = false;
+    bool verbose = false;  // names each file packed or left out on stdout
 };
 
 enum class BuildResult {
@@ -24,5 +29,14 @@ enum class BuildResult {
     Refused = 2,      // the inputs cannot make a valid package; nothing written
 };
 
-// Builds the update program. On failure `error` says why, naming the file or value.
-BuildResult BuildPackage(const BuildRequest& request, std::string& error);
+struct BuildSummary {
+    size_t files = 0;          // files packed
+    size_t unchanged = 0;      // files left out because the base has them
+    uint64_t dataBytes = 0;    // their bytes
+    uint64_t outputBytes = 0;  // the whole update program
+};
+
+// Builds the update program. On failure `error` says why, naming the file or value and
+// the system's reason.
+BuildResult BuildPackage(const BuildRequest& request, std::string& error,
+                         BuildSummary* summary = nullptr);

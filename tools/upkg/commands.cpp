@@ -1,20 +1,15 @@
 #include "tools/upkg/commands.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 
-#include "package/archive_format.h"
-#include "package/file.h"
 #include "tools/upkg/build.h"
-#include "tools/upkg/inspect.h"
-#include "tools/upkg/progress.h"
-#include "tools/upkg/stream.h"
-
-namespace fs = std::filesystem;
+#include "tools/upkg/report.h"
+#include "tools/upkg/subcommands.h"
 
 namespace {
+
+constexpr char Version[] = "upkg 2.0.0";
 
 const char* const Usage =
     "usage: upkg COMMAND [OPTIONS]\n"
@@ -23,319 +18,142 @@ const char* const Usage =
     "  list      show an update program's title and entries\n"
     "  verify    check every entry of an update program against its checksum\n"
     "  extract   write an update program's files to a folder\n"
-    "  checksum  print the content checksum of files\n"
+    "  check     check an installed game's files against its zol.hvl\n"
+    "  checksum  print or check the content checksum of files\n"
     "\n"
-    "upkg COMMAND --help tells more. Exit codes: 0 success, 1 damaged package or failed\n"
-    "read or write, 2 wrong arguments or inputs that cannot make a package.\n";
+    "upkg COMMAND --help tells more; upkg --version names this version. Every command takes\n"
+    "-q/--quiet and -v/--verbose, and --name=value for any option with a value. Exit codes:\n"
+    "0 success, 1 damaged package or failed read or write, 2 wrong arguments or inputs\n"
+    "that cannot make a package (nothing is written then).\n";
 
-const std::map<std::string, const char*> CommandHelp = {
+struct Command {
+    int (*run)(const Arguments&);
+    std::vector<KnownOption> options;
+    const char* help;
+};
+
+const std::map<std::string, Command> Commands = {
     {"build",
-     "usage: upkg build --stub UPDATER.exe --title TEXT [--format arc20|packfile]\n"
-     "                  [--hash-list v2|v1|none] [--quiet] -o OUT.exe SOURCE_DIR\n"
-     "\n"
-     "Pads the stub to 0x50000 bytes and appends the package: the title, then an archive\n"
-     "holding a hash list (\"ZOL.hvl\") and every file below SOURCE_DIR, ordered by path.\n"
-     "Each file is installed at its path relative to SOURCE_DIR. Defaults: arc20, v2.\n"},
+     {RunBuild,
+      {{"--stub", nullptr, true},
+       {"--title", nullptr, true},
+       {"--output", "-o", true},
+       {"--format", nullptr, true},
+       {"--hash-list", nullptr, true},
+       {"--exclude", nullptr, true, true},
+       {"--base", nullptr, true}},
+      "usage: upkg build --stub UPDATER.exe --title TEXT -o OUT.exe [--format arc20|packfile]\n"
+      "                  [--hash-list v2|v1|none] [--exclude GLOB]... [--base OLD] SOURCE_DIR\n"
+      "\n"
+      "Pads the stub to 0x50000 bytes and appends the package: the title, then an archive\n"
+      "holding a hash list (\"ZOL.hvl\") and every file below SOURCE_DIR, ordered by path.\n"
+      "Each file is installed at its path relative to SOURCE_DIR. The output is written\n"
+      "under a temporary name beside it and takes its name only when complete.\n"
+      "\n"
+      "  --stub FILE        the updater: a Windows program of at most 0x50000 bytes\n"
+      "  --title TEXT       shown in the updater's windows\n"
+      "  -o, --output FILE  the update program to write; neither the stub nor in SOURCE_DIR\n"
+      "  --format F         arc20 (the default) or packfile\n"
+      "  --hash-list V      v2 (the default), v1, or none (files directly in SOURCE_DIR)\n"
+      "  --exclude GLOB     leave out files and folders whose path below SOURCE_DIR, with /\n"
+      "                     between folders, or any part of it after a /, matches GLOB\n"
+      "                     (* any text, / too; ? one character; [a-z] one of a set)\n"
+      "  --base OLD         a small update: OLD is an earlier update program or an\n"
+      "                     installation's zol.hvl; only files whose path is new or whose\n"
+      "                     checksum differs from OLD's record are packed\n"
+      "  -q, --quiet        no progress and no summary\n"
+      "  -v, --verbose      name each file as it is packed, and each file or empty folder\n"
+      "                     left out\n"
+      "\n"
+      "Limits of the format: at most 256 entries, the hash list among them; file names\n"
+      "unique apart from ASCII case, \"zol.hvl\" kept for the hash list; names and paths\n"
+      "written in code page 932, names of at most 95 bytes (arc20) or 15 (packfile), paths\n"
+      "of at most 247 bytes (hash list v2) or 55 (v1); names Windows allows; symbolic links\n"
+      "refused; the whole program below 4 GiB.\n"}},
     {"list",
-     "usage: upkg list [--json] PACKAGE.exe\n"
-     "\n"
-     "Shows the title, the archive format and per entry its name, offset from the start\n"
-     "of the archive, size, install path and expected checksum.\n"},
+     {RunList,
+      {{"--json", nullptr, false}},
+      "usage: upkg list [--json] [-q | -v] PACKAGE.exe\n"
+      "\n"
+      "Shows the title, the archive format and per entry its name, offset from the start\n"
+      "of the archive, size, install path and expected checksum. --quiet shows only the\n"
+      "entries, --verbose adds the hash list's records.\n"}},
     {"verify",
-     "usage: upkg verify [--quiet] PACKAGE.exe\n"
-     "\n"
-     "Reads every entry and compares its checksum with the hash list. Exit 0 when all\n"
-     "match, 1 when the package is damaged.\n"},
+     {RunVerify,
+      {{"--json", nullptr, false}},
+      "usage: upkg verify [--json] [-q | -v] PACKAGE.exe\n"
+      "\n"
+      "Reads every entry and compares its checksum with its record in the hash list. An\n"
+      "entry without a record is installed unverified under its own name: it is reported,\n"
+      "not an error. A record that matches no entry, an unreadable hash list, a path that\n"
+      "leaves the installation folder or data cut short is damage. Exit 0 when the package\n"
+      "is sound, 1 when it is damaged. --quiet shows only damage, --verbose every entry.\n"
+      "--json: {\"title\", \"format\", \"entries\": [{\"name\", \"path\", \"status\":\n"
+      "\"ok\"|\"damaged\"|\"unrecorded\"}], \"problems\": [text]}.\n"}},
     {"extract",
-     "usage: upkg extract [--quiet] PACKAGE.exe DIR\n"
-     "\n"
-     "Writes every entry but the hash list to DIR at its install path, verifying it.\n"},
+     {RunExtract,
+      {{"--overwrite", nullptr, false}},
+      "usage: upkg extract [--overwrite] [-q | -v] PACKAGE.exe DIR\n"
+      "\n"
+      "Checks the whole package as verify does, then writes every entry but the hash list\n"
+      "to DIR at its install path, each under a temporary name moved into place once its\n"
+      "checksum matched. Nothing is written from a damaged package (exit 1). A file that\n"
+      "already exists is refused (exit 2) unless --overwrite is given; a symbolic link at a\n"
+      "target or at a folder inside DIR is never followed (exit 2).\n"}},
+    {"check",
+     {RunCheck,
+      {{"--json", nullptr, false}},
+      "usage: upkg check [--json] [-q | -v] FOLDER\n"
+      "\n"
+      "Checks an installed game against its zol.hvl: every recorded file is read and its\n"
+      "checksum compared. A record names a file as Windows does (ASCII case ignored, \\\n"
+      "between folders). One line per damaged or missing file, then a summary; exit 0 when\n"
+      "all match, 1 when any is damaged or missing or the list cannot be read.\n"
+      "--json: {\"folder\", \"list\": \"v2\"|\"v1\", \"files\": [{\"path\", \"status\":\n"
+      "\"ok\"|\"damaged\"|\"missing\"}]}.\n"}},
     {"checksum",
-     "usage: upkg checksum [--quiet] FILE...\n"
-     "\n"
-     "Prints the content checksum of each file as 16 hex digits and its name.\n"},
+     {RunChecksum,
+      {{"--check", "-c", false}},
+      "usage: upkg checksum [-q | -v] FILE...\n"
+      "       upkg checksum -c [-q | -v] LIST...\n"
+      "\n"
+      "Prints the content checksum of each file as 16 hex digits, two blanks and its name;\n"
+      "a name holding \\ or a line break is escaped and its line starts with \\, as\n"
+      "sha256sum does. With -c/--check, reads such lines from each LIST (- for standard\n"
+      "input) and prints NAME: OK or NAME: FAILED; --quiet leaves out the OK lines. With\n"
+      "--verbose, a last line counts the files and bytes read.\n"}},
 };
-
-int Fail(int code, const std::string& message) {
-    std::fprintf(stderr, "upkg: %s\n", message.c_str());
-    return code;
-}
-
-int UsageError(const std::string& command, const std::string& message) {
-    std::fprintf(stderr, "upkg: %s\n\n%s", message.c_str(),
-                 command.empty() ? Usage : CommandHelp.at(command));
-    return ExitUsage;
-}
-
-// Options of one command: flags, options with a value, and the positional arguments.
-struct Arguments {
-    std::map<std::string, std::string> values;
-    std::map<std::string, bool> flags;
-    std::vector<std::string> positional;
-};
-
-bool Parse(const std::vector<std::string>& input, const std::vector<std::string>& valueOptions,
-           const std::vector<std::string>& flagOptions, Arguments& out, std::string& error) {
-    auto has = [](const std::vector<std::string>& list, const std::string& name) {
-        return std::find(list.begin(), list.end(), name) != list.end();
-    };
-    bool optionsEnded = false;
-    for (size_t i = 1; i < input.size(); ++i) {
-        const std::string& word = input[i];
-        if (optionsEnded || word.size() < 2 || word[0] != '-') {
-            out.positional.push_back(word);
-        } else if (word == "--") {
-            optionsEnded = true;
-        } else if (has(flagOptions, word)) {
-            out.flags[word] = true;
-        } else if (has(valueOptions, word)) {
-            if (i + 1 == input.size()) {
-                error = word + " needs a value";
-                return false;
-            }
-            out.values[word] = input[++i];
-        } else {
-            error = "unknown option " + word;
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-int Build(const Arguments& args) {
-    BuildRequest request;
-    for (const char* required : {"--stub", "--title", "-o"})
-        if (!args.values.count(required))
-            return UsageError("build", std::string(required) + " is required");
-    if (args.positional.size() != 1) return UsageError("build", "name one SOURCE_DIR");
-    request.stub = args.values.at("--stub");
-    request.title = args.values.at("--title");
-    request.output = args.values.at("-o");
-    request.source = args.positional[0];
-    request.quiet = args.flags.count("--quiet") != 0;
-    if (args.values.count("--format")) {
-        const std::string& format = args.values.at("--format");
-        if (format == "arc20")
-            request.format = ArchiveFormat::Arc20;
-        else if (format == "packfile")
-            request.format = ArchiveFormat::PackFile;
-        else
-            return UsageError("build", "--format is arc20 or packfile, not " + format);
-    }
-    if (args.values.count("--hash-list")) {
-        const std::string& version = args.values.at("--hash-list");
-        if (version == "v2")
-            request.hashList = HashListVersion::V2;
-        else if (version == "v1")
-            request.hashList = HashListVersion::V1;
-        else if (version == "none")
-            request.hashList = HashListVersion::None;
-        else
-            return UsageError("build", "--hash-list is v2, v1 or none, not " + version);
-    }
-    std::string error;
-    switch (BuildPackage(request, error)) {
-        case BuildResult::Built:
-            return ExitOk;
-        case BuildResult::Refused:
-            return Fail(ExitUsage, error);
-        case BuildResult::WriteFailed:
-            break;
-    }
-    return Fail(ExitDamaged, error);
-}
-
-int List(const Arguments& args) {
-    if (args.positional.size() != 1) return UsageError("list", "name one PACKAGE.exe");
-    CFileDX file;
-    Package package;
-    std::string error;
-    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
-
-    if (args.flags.count("--json")) {
-        std::printf("{\"title\": %s, \"format\": %s, \"entries\": [",
-                    JsonString(package.title).c_str(), JsonString(package.format).c_str());
-        const char* separator = "";
-        for (const PlannedEntry& entry : package.plan.entries) {
-            std::printf(
-                "%s\n  {\"name\": %s, \"offset\": %llu, \"size\": %u, \"path\": %s, "
-                "\"checksum\": %s}",
-                separator, JsonString(entry.name).c_str(),
-                static_cast<unsigned long long>(entry.offset), entry.size,
-                JsonString(entry.destination).c_str(),
-                entry.expected ? JsonString(ChecksumHex(*entry.expected)).c_str() : "null");
-            separator = ",";
-        }
-        std::printf("%s]}\n", package.plan.entries.empty() ? "" : "\n");
-        return ExitOk;
-    }
-    std::printf("title:   %s\nformat:  %s\nentries: %zu\n\n", package.title.c_str(),
-                package.format.c_str(), package.plan.entries.size());
-    std::printf("%12s %12s  %-16s  %s\n", "offset", "size", "checksum", "name -> install path");
-    for (const PlannedEntry& entry : package.plan.entries) {
-        std::printf("%12llu %12u  %-16s  %s", static_cast<unsigned long long>(entry.offset),
-                    entry.size, entry.expected ? ChecksumHex(*entry.expected).c_str() : "none",
-                    entry.name.c_str());
-        if (!entry.installed)
-            std::printf("  (hash list%s)", package.plan.hashListDamaged ? ", unreadable" : "");
-        else
-            std::printf(" -> %s", entry.destination.c_str());
-        std::printf("\n");
-    }
-    return ExitOk;
-}
-
-uint64_t DataSize(const Package& package) {
-    uint64_t total = 0;
-    for (const PlannedEntry& entry : package.plan.entries) total += entry.size;
-    return total;
-}
-
-int Verify(const Arguments& args) {
-    if (args.positional.size() != 1) return UsageError("verify", "name one PACKAGE.exe");
-    CFileDX file;
-    Package package;
-    std::string error;
-    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
-
-    size_t damaged = 0, verified = 0, unrecorded = 0;
-    if (package.plan.hashListDamaged) {
-        std::printf("FAILED: the hash list cannot be read\n");
-        ++damaged;
-    }
-    Progress progress(DataSize(package), args.flags.count("--quiet") != 0);
-    for (const PlannedEntry& entry : package.plan.entries) {
-        uint64_t checksum = 0;
-        if (!file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset)) ||
-            StreamWithChecksum(file, entry.size, nullptr, checksum, progress) !=
-                StreamResult::Done) {
-            std::printf("FAILED %s: its data is cut short\n", entry.name.c_str());
-            ++damaged;
-        } else if (!entry.expected && entry.installed && package.plan.hasHashList) {
-            // Every file of a package with a hash list has its record; one without a
-            // record would be installed unverified, in the wrong place.
-            std::printf("FAILED %s: no record in the hash list\n", entry.name.c_str());
-            ++damaged;
-        } else if (!entry.expected) {
-            ++unrecorded;
-        } else if (*entry.expected != checksum) {
-            std::printf("FAILED %s: checksum %s, expected %s\n", entry.name.c_str(),
-                        ChecksumHex(checksum).c_str(), ChecksumHex(*entry.expected).c_str());
-            ++damaged;
-        } else {
-            ++verified;
-        }
-    }
-    std::printf("%zu entries: %zu verified, %zu without a record; %s\n",
-                package.plan.entries.size(), verified, unrecorded, damaged == 0 ? "OK" : "DAMAGED");
-    return damaged == 0 ? ExitOk : ExitDamaged;
-}
-
-int Extract(const Arguments& args) {
-    if (args.positional.size() != 2) return UsageError("extract", "name PACKAGE.exe and DIR");
-    CFileDX file;
-    Package package;
-    std::string error;
-    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
-    size_t unsafe = 0;
-    if (CheckPackagePlan(package.plan, &unsafe) == PlanProblem::UnsafePath) {
-        const PlannedEntry& entry = package.plan.entries[unsafe];
-        return Fail(ExitDamaged, "entry \"" + entry.name + "\" would be installed at \"" +
-                                     entry.destination + "\", outside the folder");
-    }
-
-    const fs::path folder = fs::u8path(args.positional[1]);
-    Progress progress(DataSize(package), args.flags.count("--quiet") != 0);
-    for (const PlannedEntry& entry : package.plan.entries) {
-        if (!entry.installed) continue;
-        std::string relative = entry.destination;
-        std::replace(relative.begin(), relative.end(), '\\', '/');
-        const fs::path target = folder / fs::u8path(relative);
-        std::error_code ec;
-        fs::create_directories(target.parent_path(), ec);
-        CFileDX out;
-        if (ec || !out.OpenForWrite(target.u16string().c_str(), CreateOrTruncate))
-            return Fail(ExitDamaged, "cannot create \"" + target.u8string() + "\"");
-        uint64_t checksum = 0;
-        StreamResult result = file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset))
-                                  ? StreamWithChecksum(file, entry.size, &out, checksum, progress)
-                                  : StreamResult::ReadShort;
-        out.Close();
-        if (result == StreamResult::Done && (!entry.expected || *entry.expected == checksum))
-            continue;
-        DeleteFileAt(target.u16string().c_str());
-        if (result == StreamResult::WriteFailed)
-            return Fail(ExitDamaged, "cannot write \"" + target.u8string() + "\"");
-        return Fail(ExitDamaged, "entry \"" + entry.name + "\" is damaged");
-    }
-    return ExitOk;
-}
-
-int Checksum(const Arguments& args) {
-    if (args.positional.empty()) return UsageError("checksum", "name at least one FILE");
-    int status = ExitOk;
-    for (const std::string& name : args.positional) {
-        CFileDX file;
-        uint64_t size = 0, checksum = 0;
-        Progress progress(0, true);
-        if (!file.OpenForRead(fs::u8path(name).u16string().c_str()) || !file.GetFullSize(&size) ||
-            StreamWithChecksum(file, size, nullptr, checksum, progress) != StreamResult::Done) {
-            std::fprintf(stderr, "upkg: cannot read \"%s\"\n", name.c_str());
-            status = ExitDamaged;
-            continue;
-        }
-        std::printf("%s  %s\n", ChecksumHex(checksum).c_str(), name.c_str());
-    }
-    return status;
-}
 
 }  // namespace
 
+int UsageError(const std::string& command, const std::string& message) {
+    std::fprintf(stderr, "upkg: %s\n\n%s", message.c_str(),
+                 command.empty() ? Usage : Commands.at(command).help);
+    return ExitUsage;
+}
+
 int RunUpkg(const std::vector<std::string>& arguments) {
     if (arguments.empty()) return UsageError("", "name a command");
-    const std::string& command = arguments[0];
-    if (command == "--help" || command == "-h" || command == "help") {
+    const std::string& name = arguments[0];
+    if (name == "--help" || name == "-h" || name == "help") {
         std::fputs(Usage, stdout);
         return ExitOk;
     }
-    if (!CommandHelp.count(command)) return UsageError("", "unknown command " + command);
-    if (std::find(arguments.begin(), arguments.end(), "--help") != arguments.end()) {
-        std::fputs(CommandHelp.at(command), stdout);
+    if (name == "--version") {
+        std::printf("%s\n", Version);
         return ExitOk;
     }
+    auto command = Commands.find(name);
+    if (command == Commands.end()) return UsageError("", "unknown command " + name);
 
     Arguments args;
     std::string error;
-    bool parsed = false;
-    if (command == "build")
-        parsed = Parse(arguments, {"--stub", "--title", "--format", "--hash-list", "-o"},
-                       {"--quiet"}, args, error);
-    else if (command == "list")
-        parsed = Parse(arguments, {}, {"--json"}, args, error);
-    else
-        parsed = Parse(arguments, {}, {"--quiet"}, args, error);
-    if (!parsed) return UsageError(command, error);
-
-    if (command == "build") return Build(args);
-    if (command == "list") return List(args);
-    if (command == "verify") return Verify(args);
-    if (command == "extract") return Extract(args);
-    return Checksum(args);
+    if (!ParseArguments({arguments.begin() + 1, arguments.end()}, command->second.options, args,
+                        error))
+        return UsageError(name, error);
+    if (args.Has("--help")) {
+        std::fputs(command->second.help, stdout);
+        return ExitOk;
+    }
+    return command->second.run(args);
 }

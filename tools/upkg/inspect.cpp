@@ -1,27 +1,30 @@
 #include "tools/upkg/inspect.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "package/update_package.h"
 #include "text/convert.h"
+#include "tools/upkg/report.h"
+#include "tools/upkg/subcommands.h"
 
 bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::string& error) {
     const std::u16string widePath = std::filesystem::u8path(path).u16string();
     if (!file.OpenForRead(widePath.c_str())) {
-        error = "cannot open \"" + path + "\"";
+        error = "cannot open " + Quoted(path) + ": " + file.LastErrorText();
         return false;
     }
     char16_t title[TitleCapacity];
     uint64_t size = 0;
     if (!file.GetFullSize(&size) || size < ArchiveOffset ||
         !ReadPackageTitle(widePath.c_str(), title)) {
-        error = "\"" + path + "\" holds no update package";
+        error = Quoted(path) + " holds no update package";
         return false;
     }
     Package read;
     if (!ReadPackagePlan(file, read.plan)) {
-        error = "the archive index of \"" + path + "\" cannot be read";
+        error = "the archive index of " + Quoted(path) + " cannot be read";
         return false;
     }
     read.title = WideToNarrow(title, ToUtf8).value_or("");
@@ -41,4 +44,62 @@ std::string ChecksumHex(uint64_t value) {
         hex += digits[byte & 15];
     }
     return hex;
+}
+
+namespace {
+
+void ListJson(const Package& package) {
+    std::printf("{\"title\": %s, \"format\": %s, \"entries\": [", JsonString(package.title).c_str(),
+                JsonString(package.format).c_str());
+    const char* separator = "";
+    for (const PlannedEntry& entry : package.plan.entries) {
+        std::printf(
+            "%s\n  {\"name\": %s, \"offset\": %llu, \"size\": %u, \"path\": %s, "
+            "\"checksum\": %s}",
+            separator, JsonString(entry.name).c_str(),
+            static_cast<unsigned long long>(entry.offset), entry.size,
+            JsonString(entry.destination).c_str(),
+            entry.expected ? JsonString(ChecksumHex(*entry.expected)).c_str() : "null");
+        separator = ",";
+    }
+    std::printf("%s]}\n", package.plan.entries.empty() ? "" : "\n");
+}
+
+void ListHeader(const Package& package, bool verbose) {
+    std::printf("title:   %s\nformat:  %s\nentries: %zu\n", package.title.c_str(),
+                package.format.c_str(), package.plan.entries.size());
+    if (verbose && package.plan.hashListDamaged) {
+        std::printf("hash list: unreadable\n");
+    } else if (verbose && package.plan.hasHashList) {
+        std::printf("hash list: %zu records\n", package.plan.records.size());
+        for (const HashListEntry& record : package.plan.records)
+            std::printf("  %s  %s\n", ChecksumHex(record.value).c_str(), record.path.c_str());
+    }
+    std::printf("\n%12s %12s  %-16s  %s\n", "offset", "size", "checksum", "name -> install path");
+}
+
+}  // namespace
+
+int RunList(const Arguments& args) {
+    if (args.positional.size() != 1) return UsageError("list", "name one PACKAGE.exe");
+    CFileDX file;
+    Package package;
+    std::string error;
+    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
+    if (args.Has("--json")) {
+        ListJson(package);
+        return ExitOk;
+    }
+    if (!args.Quiet()) ListHeader(package, args.Verbose());
+    for (const PlannedEntry& entry : package.plan.entries) {
+        std::printf("%12llu %12u  %-16s  %s", static_cast<unsigned long long>(entry.offset),
+                    entry.size, entry.expected ? ChecksumHex(*entry.expected).c_str() : "none",
+                    entry.name.c_str());
+        if (!entry.installed)
+            std::printf("  (hash list%s)", package.plan.hashListDamaged ? ", unreadable" : "");
+        else
+            std::printf(" -> %s", entry.destination.c_str());
+        std::printf("\n");
+    }
+    return ExitOk;
 }

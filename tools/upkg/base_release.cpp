@@ -1,0 +1,102 @@
+#include "tools/upkg/base_release.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "package/file.h"
+#include "package/update_package.h"
+#include "tools/upkg/inspect.h"
+#include "tools/upkg/progress.h"
+#include "tools/upkg/report.h"
+#include "tools/upkg/stream.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool StartsWith(const char* bytes, const char* magic, size_t size) {
+    return std::memcmp(bytes, magic, size) == 0;
+}
+
+// True when the file holds an archive where an update program keeps it.
+bool HoldsArchive(CFileDX& file) {
+    char magic[ArchiveMagicSize];
+    return file.Seek(ArchiveOffset) && file.Read(magic, sizeof magic) == sizeof magic &&
+           (StartsWith(magic, Arc20Magic, ArchiveMagicSize) ||
+            StartsWith(magic, PackFileMagic, ArchiveMagicSize));
+}
+
+bool FoldFile(SourceFile& file, Progress& progress, std::string& error) {
+    CFileDX in;
+    if (in.OpenForRead(file.path.u16string().c_str()) &&
+        StreamWithChecksum(in, file.size, nullptr, file.checksum, progress) == StreamResult::Done) {
+        file.checksumKnown = true;
+        return true;
+    }
+    error = "cannot read " + Quoted(file.path.u8string()) + ": " + ReadProblem(in);
+    return false;
+}
+
+bool IsUnchanged(const std::vector<HashListEntry>& base, const SourceFile& file) {
+    // The updater's merge gives a new record to the first one with an equal path.
+    for (const HashListEntry& record : base)
+        if (HashPathsEqual(record.path, file.relative)) return record.value == file.checksum;
+    return false;
+}
+
+}  // namespace
+
+BuildResult LoadBaseRecords(const std::string& path, std::vector<HashListEntry>& records,
+                            std::string& error) {
+    CFileDX file;
+    if (!file.OpenForRead(fs::u8path(path).u16string().c_str())) {
+        error = "cannot open the base " + Quoted(path) + ": " + file.LastErrorText();
+        return BuildResult::WriteFailed;
+    }
+    char magic[HashListMagicSize];
+    if (file.Read(magic, sizeof magic) == sizeof magic &&
+        (StartsWith(magic, HashListMagicV2, HashListMagicSize) ||
+         StartsWith(magic, HashListMagicV1, HashListMagicSize))) {
+        HashListHeader header;
+        if (file.Seek(0) && ReadHashList(header, records, file)) return BuildResult::Built;
+        error = "the hash list " + Quoted(path) + " cannot be read";
+        return BuildResult::WriteFailed;
+    }
+    if (!HoldsArchive(file)) {
+        error = "the base " + Quoted(path) + " is neither an update program nor a hash list";
+        return BuildResult::Refused;
+    }
+    file.Close();
+    Package package;
+    if (!OpenPackage(path, file, package, error)) return BuildResult::WriteFailed;
+    if (package.plan.hashListDamaged) {
+        error = "the hash list of " + Quoted(path) + " cannot be read";
+        return BuildResult::WriteFailed;
+    }
+    records = package.plan.records;
+    return BuildResult::Built;
+}
+
+BuildResult LeaveOutUnchanged(const BuildRequest& request, const std::vector<HashListEntry>& base,
+                              std::vector<SourceFile>& files, size_t& unchanged,
+                              std::string& error) {
+    uint64_t total = 0;
+    for (const SourceFile& file : files) total += file.size;
+    Progress progress(total, request.quiet || request.verbose);
+    std::vector<SourceFile> kept;
+    for (SourceFile& file : files) {
+        if (!FoldFile(file, progress, error)) return BuildResult::WriteFailed;
+        if (!IsUnchanged(base, file)) {
+            kept.push_back(std::move(file));
+            continue;
+        }
+        ++unchanged;
+        if (request.verbose) std::printf("unchanged %s\n", file.relative.c_str());
+    }
+    files = std::move(kept);
+    if (!files.empty()) return BuildResult::Built;
+    error = "nothing to update: every file below " + Quoted(request.source) +
+            " has the checksum that " + Quoted(request.base) + " records";
+    return BuildResult::Refused;
+}

@@ -1,0 +1,17 @@
+// The commands behind RunUpkg: each takes its parsed words and returns the exit code.
+#pragma once
+
+#include <string>
+
+#include "tools/upkg/arguments.h"
+#include "tools/upkg/commands.h"
+
+int RunBuild(const Arguments& args);
+int RunList(const Arguments& args);
+int RunVerify(const Arguments& args);
+int RunExtract(const Arguments& args);
+int RunCheck(const Arguments& args);
+int RunChecksum(const Arguments& args);
+
+// The message and the usage of `command` on stderr; returns ExitUsage.
+int UsageError(const std::string& command, const std::string& message);
