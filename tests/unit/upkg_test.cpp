@@ -257,6 +257,12 @@ TEST_F(UpkgTest, RefusedBuildsWriteNothing) {
          },
          "b\\x.arc"},
         {"the hash list's name", [&] { return files({"sub/ZOL.HVL"}), Args{}; }, "ZOL.HVL"},
+        {"another file's temporary name",
+         [&] {
+             return files({"a", "a.tmp"}), Args{};
+         },
+         "a"},
+        {"the uninstall list", [&] { return files({"Uninst.lst"}), Args{}; }, "Uninst.lst"},
         {"folders without a hash list",
          [&] {
              return files({"Archive/a.arc"}), Args{"--hash-list", "none"};

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "package/hash_list.h"
+#include "package/package_plan.h"
 #include "text/encoding.h"
 #include "tools/upkg/file_system.h"
 #include "tools/upkg/report.h"
@@ -259,8 +260,18 @@ bool CheckFiles(const BuildRequest& request, std::vector<SourceFile>& files, std
         return false;
     }
     std::set<std::string> names;
-    for (SourceFile& file : files)
+    std::vector<std::string> destinations;
+    for (SourceFile& file : files) {
         if (!CheckName(layout, file, names, error) || !CheckPath(request, layout, file, error))
             return false;
+        destinations.push_back(file.relative);
+    }
+    // The updater refuses a package that would write one file twice or one it keeps.
+    if (const std::optional<size_t> collision = FindWriteCollision(destinations)) {
+        error = Quoted(files[*collision].relative) +
+                ": it or its temporary file (.tmp) would overwrite another file of the update "
+                "or one the updater keeps beside its lists";
+        return false;
+    }
     return true;
 }

@@ -37,8 +37,11 @@ void CheckPlan(const PackagePlan& plan, PackageCheck& check) {
                                      " entries; the updater takes at most " +
                                      std::to_string(MaximumEntries));
             break;
-        default:
-            check.problems.push_back("the updater would refuse the package");
+        case PlanProblem::Collision:
+            MarkDamaged(check.entries[unsafe], "it would write the file " +
+                                                   Quoted(plan.entries[unsafe].destination) +
+                                                   " that another entry or the updater writes too");
+            break;
     }
 }
 
