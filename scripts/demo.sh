@@ -26,7 +26,7 @@ mkdir -p "$demo"
 source scripts/wine-session.sh
 if [ $headless -eq 1 ]; then start_wine_session "$prefix"; else start_wine_session "$prefix" --use-display; fi
 trap stop_wine_session EXIT
-reg() { as_wine_user wine reg add "$@" /f >>"$demo/wine.log" 2>&1; }
+reg() { with_file_permissions wine reg add "$@" /f >>"$demo/wine.log" 2>&1; }
 
 # Japanese text needs a font with its glyphs: Wine finds IPAGothic through fontconfig, and
 # these entries send the Japanese dialog's font to it and let the system fonts borrow its
@@ -62,7 +62,6 @@ make_game() {
   } >"$game/zol.hvl"
   printf 'Game.exe\r\nArchive\\data01000.arc\r\nArchive\\data01020.arc\r\nArchive\\data01040.arc\r\n$Registry\r\n' \
     >"$game/uninst.lst"
-  if [ -n "${WINE_RUN_AS:-}" ]; then chown -R "$WINE_RUN_AS:" "$prefix/drive_c/Games"; fi
 }
 
 # The update: two changed archives, a large one among them, and a new one.
@@ -73,7 +72,6 @@ head -c $((96 * 1024 * 1024)) /dev/urandom >"$source_dir/Archive/data01020.arc"
 head -c 300000 /dev/urandom >"$source_dir/Archive/data01060.arc"
 "$upkg" build --quiet --stub build/windows/updater.exe --title "「Lumenfall」 Updater ver 1.02" \
   -o "$update" "$source_dir"
-if [ -n "${WINE_RUN_AS:-}" ]; then chown "$WINE_RUN_AS:" "$update"; fi
 echo "=== the update program"
 "$upkg" list "$update"
 
@@ -90,7 +88,7 @@ if [ $headless -eq 0 ]; then
   make_game
   echo "=== running the update on $DISPLAY: answer its question"
   set +e
-  as_wine_user wine 'C:\update.exe' >>"$demo/wine.log" 2>&1
+  with_file_permissions wine 'C:\update.exe' >>"$demo/wine.log" 2>&1
   code=$?
   set -e
   show_result $code
@@ -104,11 +102,10 @@ for language in en ja; do
   make_game
   rm -rf "$signals"
   mkdir -p "$signals"
-  if [ -n "${WINE_RUN_AS:-}" ]; then chown "$WINE_RUN_AS:" "$signals"; fi
   echo "=== running the update ($language)"
   locale=C.UTF-8
   if [ $language = ja ]; then locale=ja_JP.UTF-8; fi
-  LC_ALL=$locale as_wine_user env LC_ALL=$locale wine build/windows/tests/e2e/demo_driver.exe \
+  LC_ALL=$locale with_file_permissions wine build/windows/tests/e2e/demo_driver.exe \
     'C:\update.exe' "Z:$signals" 'C:\Games\Lumenfall' >>"$demo/wine.log" 2>&1 &
   driver=$!
   # The driver stops at each step until its screenshot is taken.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what it needs, builds every preset, runs the Linux tests
-# natively and with sanitizers, the Windows tests under Wine, and each fuzz target for a
-# bounded time. Exits non-zero on any failure; the last line sums up every ctest run.
+# natively and with sanitizers, the Windows tests under Wine, and each fuzz target on its
+# corpus and for a fixed seed and number of inputs. Exits non-zero on any failure; the last
+# line sums up every ctest run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

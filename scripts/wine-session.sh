@@ -5,34 +5,32 @@
 #                               --use-display keeps the caller's DISPLAY instead of Xvfb
 #   stop_wine_session
 #
-# Run as root, Wine would let every program write read-only files, which Windows refuses
-# even to an administrator. So root runs Wine as the unprivileged user $WINE_RUN_AS, and
-# scripts/wine-run.sh (ctest's emulator) switches to it too.
+# Run as root, Wine would let every program write read-only files and create files in
+# folders without write rights, which Windows refuses even to an administrator. So root runs
+# Wine without the capabilities that override file permissions: it still owns and reaches
+# its clone wherever that is (under /root, in a mktemp -d folder), but a file or folder
+# without write bits is refused. scripts/wine-run.sh (ctest's emulator) does the same.
 
-WINE_TEST_USER=${WINE_TEST_USER:-updater-wine}
+# What runs a command under file permissions: as root, setpriv drops CAP_DAC_OVERRIDE and
+# CAP_DAC_READ_SEARCH for the command and everything it starts; anyone else needs nothing.
+UNDER_FILE_PERMISSIONS=()
+if [ "$(id -u)" -eq 0 ]; then
+  UNDER_FILE_PERMISSIONS=(setpriv --bounding-set=-dac_override,-dac_read_search)
+fi
 
-# Runs a command as the Wine user when we are root, else as ourselves.
-as_wine_user() {
-  if [ -n "${WINE_RUN_AS:-}" ]; then
-    local home
-    home=$(getent passwd "$WINE_RUN_AS" | cut -d: -f6)
-    setpriv --reuid="$WINE_RUN_AS" --regid="$WINE_RUN_AS" --init-groups \
-      env HOME="$home" USER="$WINE_RUN_AS" "$@"
-  else
-    "$@"
-  fi
+with_file_permissions() {
+  "${UNDER_FILE_PERMISSIONS[@]}" "$@"
 }
 
 start_wine_session() {
   local prefix=$1 use_display=${2:-} logs
   logs=$(dirname "$prefix")/wine-logs
-  if [ "$(id -u)" -eq 0 ]; then
-    id -u "$WINE_TEST_USER" >/dev/null 2>&1 ||
-      useradd --create-home --shell /usr/sbin/nologin "$WINE_TEST_USER" || return 1
-    export WINE_RUN_AS=$WINE_TEST_USER
+  # Wine refuses a prefix that another user owns, such as one left by an earlier run as
+  # another user: make a new one.
+  if [ -e "$prefix" ] && [ ! -O "$prefix" ]; then
+    rm -rf "$prefix" || { echo "cannot replace $prefix: another user owns it" >&2; return 1; }
   fi
-  mkdir -p "$prefix" "$logs"
-  if [ -n "${WINE_RUN_AS:-}" ]; then chown -R "$WINE_RUN_AS:" "$prefix" "$logs"; fi
+  mkdir -p "$prefix" "$logs" || return 1
   export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
   # A small file system that fills up, for the tests of a full disk (root can mount it).
@@ -58,8 +56,8 @@ start_wine_session() {
     export DISPLAY=:$(head -n 1 "$displayfile")
   fi
 
-  # A game folder the Wine user may read but not write, as a folder without write rights
-  # on Windows: Wine ignores the read-only attribute of folders, as Windows does.
+  # A game folder that Wine may read but not write, as a folder without write rights on
+  # Windows: Wine ignores the read-only attribute of folders, as Windows does.
   local readonly_game
   readonly_game=$(dirname "$prefix")/readonly-game
   chmod -R u+w "$readonly_game" 2>/dev/null || true
@@ -71,18 +69,18 @@ start_wine_session() {
   export UPDATER_TEST_READONLY_FOLDER="Z:$readonly_game"
 
   # Wine's output goes to files: its background processes would hold a pipe open.
-  as_wine_user wineserver -p >"$logs/wineserver.log" 2>&1 &
-  as_wine_user wine wineboot -i >"$logs/wineboot.log" 2>&1
+  with_file_permissions wineserver -p >"$logs/wineserver.log" 2>&1 &
+  with_file_permissions wine wineboot -i >"$logs/wineboot.log" 2>&1
   # No window manager: do not wait for one when windows close; crashes end at once.
-  as_wine_user wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+  with_file_permissions wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     >>"$logs/wineboot.log" 2>&1
-  as_wine_user wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-    >>"$logs/wineboot.log" 2>&1
+  with_file_permissions wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+    /t REG_DWORD /d 0 /f >>"$logs/wineboot.log" 2>&1
 }
 
 stop_wine_session() {
   if [ -n "${WINEPREFIX:-}" ]; then
-    as_wine_user wineserver -k >/dev/null 2>&1 || true
+    with_file_permissions wineserver -k >/dev/null 2>&1 || true
   fi
   if [ -n "${SMALL_DISK:-}" ]; then
     umount "$SMALL_DISK" 2>/dev/null || true

@@ -276,10 +276,18 @@ TEST_F(UpdaterE2eTest, FullInstallIntoAQuotedFolder) {
 TEST_F(UpdaterE2eTest, JapaneseInstall) {
     if (!JapaneseSession()) GTEST_SKIP() << "runs with a Japanese user interface language";
     BuildUpdate({{"Archive/data01000.arc", ToBytes("new")}});
+    // A file in a folder with a Japanese name, recorded in code page 932: pruning must find it.
+    const std::string saved = "\x83\x41\x83\x43\x83\x65\x83\x80\\Save.DAT";
+    fs::create_directories(game_ / L"アイテム");
+    WriteFile((game_ / L"アイテム" / L"Save.DAT").u16string(), ToBytes("save"));
+    WriteFile((game_ / "zol.hvl").u16string(), MakeHashList(HashListMagicV2, 0, {{saved, 7}}));
     Installed();
     UpdaterRun run;
     StartAndAnswer(run, IDYES);
     EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(L"インストールが完了しました。"), Ok));
+    EXPECT_EQ(ReadFile((game_ / "zol.hvl").u16string()),
+              MakeHashList(HashListMagicV2, 0,
+                           {{saved, 7}, {"Archive\\data01000.arc", ChecksumOf(ToBytes("new"))}}));
 }
 
 TEST_F(UpdaterE2eTest, EachFailureHasItsMessageAndCode) {
