@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Exploratory fuzzing, beside the test command's fixed runs: one target with a random seed
 # for SECONDS (default 600), from its checked-in seeds plus what earlier explorations kept.
-#   bash scripts/fuzz.sh TARGET [SECONDS]      TARGET: convert, hash_list, ... (tests/fuzz/)
+#   bash scripts/fuzz.sh TARGET [SECONDS]      TARGET: hash_list, archive_index, ... (tests/fuzz/)
 # A crash leaves its input in build/fuzz-explore/TARGET/; fix the fault and add the input to
 # tests/fuzz/corpus/TARGET/, where every later test run replays it.
 set -euo pipefail

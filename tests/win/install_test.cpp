@@ -139,65 +139,68 @@ TEST_F(InstallTest, ShippedShapeInstallsMergesAndRecords) {
     EXPECT_EQ(Snapshot(game_), expected);
 }
 
-TEST_F(InstallTest, HashListEntryIsFoundInAnyLetterCase) {
+// Packages the updater installs, each into its own folder: the result and every byte after.
+TEST_F(InstallTest, InstallsWhatThePackageSaysWhereItSays) {
     const Bytes data = ToBytes("payload");
-    for (const char* name : {"ZOL.hvl", "Zol.HVL", "zol.hvl"}) {
-        SCOPED_TRACE(name);
+    const Bytes sub = MakeHashList(HashListMagicV2, 0, {{"Sub\\data.arc", ChecksumOf(data)}});
+    auto program = [](FixtureFormat format, std::vector<FixtureEntry> entries) {
+        return MakeProgramFile("T", MakeArchive(format, entries));
+    };
+    const Bytes emptyList = MakeHashList(HashListMagicV2, 0, {});
+    const struct {
+        const char* name;
+        Bytes program;
+        FileList game;
+        ResultCode expected;
+        Tree after;
+    } rows[] = {
+        {"the hash list in any letter case; zol.hvl.bak is a file",
+         program(FixtureFormat::Arc20,
+                 {{"zol.hvl.bak", ToBytes("b")}, {"Zol.HVL", sub}, {"data.arc", data}}),
+         {{"Sub/x", {}}, {"uninst.lst", {0}}},
+         Ok,
+         {{"Sub/", {}},
+          {"Sub/x", {}},
+          {"Sub/data.arc", data},
+          {"zol.hvl.bak", ToBytes("b")},
+          {"uninst.lst", UninstallText({"zol.hvl.bak", "sub\\data.arc"})}}},
+        {"no hash list: own names, unverified; the installed list still pruned",
+         program(FixtureFormat::PackFile, {{"a.arc", ToBytes("A")}, {"empty", {}}}),
+         {{"zol.hvl", MakeHashList(HashListMagicV1, 7, {{"a.arc", 1}, {"gone.arc", 2}})},
+          {"uninst.lst", {0}}},
+         Ok,
+         {{"a.arc", ToBytes("A")},
+          {"empty", {}},
+          {"zol.hvl", MakeHashList(HashListMagicV1, 7, {{"a.arc", 1}})},
+          {"uninst.lst", UninstallText({"a.arc", "empty"})}}},
+        {"records that name no entry",
+         program(FixtureFormat::Arc20,
+                 {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0, {{"Archive\\other.arc", 1}})},
+                  {"free.arc", ToBytes("F")}}),
+         {{"uninst.lst", {0}}},
+         Ok,
+         {{"free.arc", ToBytes("F")}, {"uninst.lst", UninstallText({"free.arc"})}}},
+        {"an empty entry and no uninstall list",
+         program(FixtureFormat::Arc20,
+                 {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}})},
+                  {"empty.arc", {}}}),
+         {{"zol.hvl", emptyList}},
+         UninstallListFailed,
+         {{"empty.arc", {}}, {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}})}}},
+        {"no entries, no zol.hvl",
+         program(FixtureFormat::Arc20, {}),
+         {{"uninst.lst", {0}}},
+         Ok,
+         {{"uninst.lst", {0}}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         fs::remove_all(game_);
-        fs::create_directories(game_ / "Sub");
-        Put(game_ / "uninst.lst", {0});
-        const Bytes list = MakeHashList(HashListMagicV2, 0, {{"Sub\\data.arc", ChecksumOf(data)}});
-        StoreUpdate(MakeArchive(FixtureFormat::Arc20,
-                                {{"zol.hvl.bak", ToBytes("b")}, {name, list}, {"data.arc", data}}));
-        ASSERT_EQ(Install(), Ok);
-        EXPECT_EQ(Snapshot(game_),
-                  (Tree{{"Sub/", {}},
-                        {"Sub/data.arc", data},
-                        {"zol.hvl.bak", ToBytes("b")},
-                        {"uninst.lst", UninstallText({"zol.hvl.bak", "sub\\data.arc"})}}));
+        PutFiles(game_, row.game);
+        WriteFile(program_.u16string(), row.program);
+        EXPECT_EQ(Install(), row.expected);
+        EXPECT_EQ(Snapshot(game_), row.after);
     }
-}
-
-TEST_F(InstallTest, EntriesWithoutRecordsGoToTheFolderUnverified) {
-    // No hash list at all: every entry under its own name; the installed list is still
-    // merged with nothing and pruned.
-    StoreUpdate(MakeArchive(FixtureFormat::PackFile, {{"a.arc", ToBytes("A")}, {"empty", {}}}));
-    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV1, 7, {{"a.arc", 1}, {"gone.arc", 2}}));
-    Put(game_ / "uninst.lst", {0});
-    ASSERT_EQ(Install(), Ok);
-    EXPECT_EQ(Snapshot(game_), (Tree{{"a.arc", ToBytes("A")},
-                                     {"empty", {}},
-                                     {"zol.hvl", MakeHashList(HashListMagicV1, 7, {{"a.arc", 1}})},
-                                     {"uninst.lst", UninstallText({"a.arc", "empty"})}}));
-
-    // A list whose records name none of the entries.
-    fs::remove_all(game_);
-    fs::create_directories(game_);
-    Put(game_ / "uninst.lst", {0});
-    StoreUpdate(
-        MakeArchive(FixtureFormat::Arc20,
-                    {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0, {{"Archive\\other.arc", 1}})},
-                     {"free.arc", ToBytes("F")}}));
-    ASSERT_EQ(Install(), Ok);
-    EXPECT_EQ(Snapshot(game_),
-              (Tree{{"free.arc", ToBytes("F")}, {"uninst.lst", UninstallText({"free.arc"})}}));
-}
-
-TEST_F(InstallTest, EmptyEntryAndEmptyPackage) {
-    BuildUpdate({{"empty.arc", {}}});
-    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {}));
-    Put(game_ / "uninst.lst", {0});
-    ASSERT_EQ(Install(), Ok);
-    EXPECT_EQ(Snapshot(game_),
-              (Tree{{"empty.arc", {}},
-                    {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}})},
-                    {"uninst.lst", UninstallText({"empty.arc"})}}));
-
-    StoreUpdate(MakeArchive(FixtureFormat::Arc20, {}));
-    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}, {"gone", 1}}));
-    ASSERT_EQ(Install(), Ok);
-    EXPECT_EQ(ReadFile((game_ / "zol.hvl").u16string()),
-              MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}}));
 }
 
 TEST_F(InstallTest, PackageOfExactly256EntriesInstalls) {
@@ -430,22 +433,6 @@ TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
     EXPECT_TRUE(fs::exists(filler));
     fs::remove(filler);
     fs::remove_all(game_);
-}
-
-TEST_F(InstallTest, MissingListsAreNotCreated) {
-    BuildUpdate({{"a.arc", ToBytes("new")}});
-    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {}));
-    EXPECT_EQ(Install(), UninstallListFailed);
-    EXPECT_EQ(Snapshot(game_),
-              (Tree{{"a.arc", ToBytes("new")},
-                    {"zol.hvl",
-                     MakeHashList(HashListMagicV2, 0, {{"a.arc", ChecksumOf(ToBytes("new"))}})}}));
-
-    fs::remove(game_ / "zol.hvl");
-    Put(game_ / "uninst.lst", {0});
-    EXPECT_EQ(Install(), Ok);
-    EXPECT_EQ(Snapshot(game_),
-              (Tree{{"a.arc", ToBytes("new")}, {"uninst.lst", UninstallText({"a.arc"})}}));
 }
 
 // A window standing in for the progress dialog: real controls, and a procedure that sets

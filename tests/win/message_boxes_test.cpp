@@ -206,39 +206,6 @@ TEST(MessageBoxes, LongCaptionKeepsItsStartAndEndAndFillsTheTitleBar) {
     DestroyWindow(later);
 }
 
-TEST(MessageBoxes, HookSpentOnAWindowThatIsNoDialogFitsNothing) {
-    const std::wstring title(400, L'x');
-    HWND plain = CreateWindowExW(0, L"Static", title.c_str(), WS_POPUP | WS_CAPTION, 0, 0, 300, 100,
-                                 nullptr, nullptr, nullptr, nullptr);
-    MessageBoxHook =
-        SetWindowsHookExW(WH_CALLWNDPROC, MessageBoxHookProc, nullptr, GetCurrentThreadId());
-    SendMessageW(plain, WM_INITDIALOG, 0, 0);
-    EXPECT_EQ(MessageBoxHook, nullptr);
-    EXPECT_FALSE(IsSubclassed(plain));
-    EXPECT_EQ(TextOf(plain), title);
-    DestroyWindow(plain);
-}
-
-TEST(MessageBoxes, EachVisibleCaptionButtonAndTheMarginNarrowTheCaption) {
-    std::vector<HWND> windows;
-    auto width = [&](DWORD style, DWORD extended = 0) {
-        windows.push_back(CreateWindowExW(extended, L"Static", L"L", WS_POPUP | style, 10, 10, 500,
-                                          120, nullptr, nullptr, nullptr, nullptr));
-        ShowWindow(windows.back(), SW_SHOWNOACTIVATE);
-        return CaptionTextWidth(windows.back());
-    };
-    const int full = width(WS_CAPTION);
-    TITLEBARINFO info{};
-    info.cbSize = sizeof(info);
-    ASSERT_TRUE(GetTitleBarInfo(windows[0], &info));
-    EXPECT_EQ(full, info.rcTitleBar.right - info.rcTitleBar.left - 5);
-    const int button = GetSystemMetricsForDpi(SM_CXSIZE, GetDpiForWindow(windows[0]));
-    EXPECT_EQ(width(WS_CAPTION | WS_SYSMENU), full - button);
-    EXPECT_EQ(width(WS_CAPTION | WS_SYSMENU, WS_EX_CONTEXTHELP), full - 2 * button);
-    EXPECT_EQ(width(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), full - 3 * button);
-    for (HWND window : windows) DestroyWindow(window);
-}
-
 // Cancel asks first: No changes nothing; Yes sets the flag and disables the button, and a
 // click queued behind it asks nothing more.
 TEST(ProgressDialog, CancelAsksAndYesDisablesTheButton) {

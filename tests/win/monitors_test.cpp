@@ -49,21 +49,4 @@ TEST(Monitors, CentresByTheFirstReportedMonitorKeepingTheSize) {
     FreeMonitorList();
 }
 
-// The real list, as the system reports the screen Wine shows.
-TEST(Monitors, ListHoldsTheRealMonitorsInOrder) {
-    FreeMonitorList();
-    BuildMonitorList();
-    ASSERT_FALSE(MonitorList.empty());
-    MONITORINFO info{};
-    info.cbSize = sizeof(info);
-    GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info);
-    EXPECT_EQ(MonitorList[0].index, 0);
-    EXPECT_EQ(MonitorList[0].rect.right - MonitorList[0].rect.left,
-              info.rcMonitor.right - info.rcMonitor.left);
-    RECT rect{};
-    EXPECT_EQ(GetMonitorRect(&rect, static_cast<int32_t>(MonitorList.size())), 0);
-    FreeMonitorList();
-    EXPECT_TRUE(MonitorList.empty());
-}
-
 }  // namespace

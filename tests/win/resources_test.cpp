@@ -1,7 +1,9 @@
 // The resources built into updater.exe, as the system reads them from the real program: the
-// manifest the loader applies, the version of the file's properties and the icon Explorer
-// shows. The progress dialogs are checked live, by the end-to-end run.
+// manifest the loader applies, the version of the file's properties, the icon Explorer
+// shows, and the progress dialogs as the system creates them.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +115,42 @@ TEST(Resources, IconGroupHoldsAnImageOfEachSize) {
         DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
         DestroyIcon(icon);
+    }
+    FreeLibrary(updater);
+}
+
+// Each dialog made from its template as the updater makes it: controls of the right
+// classes, the language's font, and a caption without a close box.
+TEST(Resources, ProgressDialogsHaveTheirControlsFontAndFrame) {
+    HMODULE updater = LoadLibraryExW(UpdaterProgram().c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(updater, nullptr);
+    InitCommonControls();
+    for (const auto& [id, face] : {std::pair{102, L"MS UI Gothic"}, std::pair{103, L"Segoe UI"}}) {
+        SCOPED_TRACE(id);
+        HRSRC info = FindResourceW(updater, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(5));
+        ASSERT_NE(info, nullptr);
+        HWND dialog = CreateDialogIndirectParamW(
+            GetModuleHandleW(nullptr),
+            static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(updater, info))), nullptr,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        ASSERT_NE(dialog, nullptr);
+        const std::pair<int, const wchar_t*> classes[] = {{1000, L"Button"},
+                                                          {1001, L"Static"},
+                                                          {1002, L"msctls_progress32"},
+                                                          {1003, L"msctls_progress32"}};
+        for (const auto& [control, name] : classes) {
+            wchar_t found[64] = {};
+            GetClassNameW(GetDlgItem(dialog, control), found, 64);
+            EXPECT_STREQ(found, name);
+        }
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font,
+                   &font);
+        EXPECT_STREQ(font.lfFaceName, face);
+        EXPECT_EQ(GetWindowLongW(dialog, GWL_STYLE) & (WS_POPUP | WS_CAPTION | WS_SYSMENU),
+                  WS_POPUP | WS_CAPTION);
+        DestroyWindow(dialog);
     }
     FreeLibrary(updater);
 }
