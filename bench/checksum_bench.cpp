@@ -73,6 +73,10 @@ void BM_Avx512(benchmark::State& state) {
     Fold(state, checksum_internal::AddToChecksumAvx512, checksum_internal::CpuHasAvx512());
 }
 
+void BM_Avx512Vnni(benchmark::State& state) {
+    Fold(state, checksum_internal::AddToChecksumAvx512Vnni, checksum_internal::CpuHasAvx512Vnni());
+}
+
 void BM_Memcpy(benchmark::State& state) {
     const auto& buffer = Buffer();
     std::vector<uint8_t> copy(kBufferSize);
@@ -90,6 +94,7 @@ BENCHMARK(BM_Scalar);
 BENCHMARK(BM_Sse2);
 BENCHMARK(BM_Avx2);
 BENCHMARK(BM_Avx512);
+BENCHMARK(BM_Avx512Vnni);
 BENCHMARK(BM_Memcpy);
 
 }  // namespace
