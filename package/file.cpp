@@ -3,7 +3,7 @@
 #include "package/file.h"
 
 namespace {
-constexpr uint32_t WritePiece = 0x40000;
+constexpr uint32_t WritePiece = 0x10000;
 }  // namespace
 
 bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length) {
