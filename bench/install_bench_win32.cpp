@@ -9,7 +9,8 @@
 //   SCRATCH_PARENT  where a folder for the 3 GiB of scratch data is made (empty or left out:
 //                   the temporary folder); it is removed at the end, also after a failure
 //   REPETITIONS     timed runs of each (default: 5), after one that is not counted
-//   variants        also time that loop writing in pieces of other sizes
+//   variants        also time that loop writing in pieces of other sizes, and reading, folding
+//                   and writing each chunk in parts
 
 #include <windows.h>
 
@@ -229,8 +230,10 @@ bool WriteChunk(CFileDX& out, const uint8_t* bytes, uint32_t length, uint32_t pi
 
 // The install's copy loop with the same calls (package file read in 1 MiB chunks through one
 // buffer, the fold, the writes, a message pump after each chunk, each file flushed), timed by
-// phase, writing as WriteChunk does with `piece`.
-PhaseTimes TimePhases(const fs::path& program, const fs::path& folder, uint32_t piece) {
+// phase, writing as WriteChunk does with `piece`. A `step` other than 0 reads, folds and writes
+// each chunk that many bytes at a time, into its place in the buffer, before the pump.
+PhaseTimes TimePhases(const fs::path& program, const fs::path& folder, uint32_t piece,
+                      uint32_t step) {
     constexpr uint32_t ChunkSize = 0x100000;
     std::error_code ec;
     fs::remove_all(folder, ec);
@@ -255,12 +258,16 @@ PhaseTimes TimePhases(const fs::path& program, const fs::path& folder, uint32_t 
         uint8_t state[8] = {};
         for (uint32_t done = 0; done < entry.size;) {
             const uint32_t chunk = std::min(entry.size - done, ChunkSize);
-            if (package.Read(buffer.data(), chunk) != chunk) Fail("reading the package");
-            laps.Lap(Read);
-            AddToChecksum(state, buffer.data(), chunk);
-            laps.Lap(Fold);
-            if (!WriteChunk(out, buffer.data(), chunk, piece)) Fail("writing");
-            laps.Lap(Write);
+            for (uint32_t at = 0; at < chunk;) {
+                const uint32_t part = step == 0 ? chunk : std::min(chunk - at, step);
+                if (package.Read(buffer.data() + at, part) != part) Fail("reading the package");
+                laps.Lap(Read);
+                AddToChecksum(state, buffer.data() + at, part);
+                laps.Lap(Fold);
+                if (!WriteChunk(out, buffer.data() + at, part, piece)) Fail("writing");
+                laps.Lap(Write);
+                at += part;
+            }
             if (PumpMessages() != 0) Fail("a quit message");
             laps.Lap(Pump);
             done += chunk;
@@ -355,13 +362,15 @@ int main(int argc, char** argv) {
     const bool variants = argc > 3 && std::string(argv[3]) == "variants";
     struct Variant {
         const char* name;
-        uint32_t piece;
+        uint32_t piece, step;
         std::vector<PhaseTimes> runs;
     };
-    std::vector<Variant> shapes = {{"as the install does", 0, {}}};
+    std::vector<Variant> shapes = {{"as the install does", 0, 0, {}}};
     if (variants) {
-        shapes.push_back({"writing 256 KiB at a time", 0x40000, {}});
-        shapes.push_back({"writing each 1 MiB chunk whole", 0x100000, {}});
+        shapes.push_back({"writing 256 KiB at a time", 0x40000, 0, {}});
+        shapes.push_back({"writing each 1 MiB chunk whole", 0x100000, 0, {}});
+        shapes.push_back({"taking each chunk 64 KiB at a time", 0x10000, 0x10000, {}});
+        shapes.push_back({"taking each chunk 256 KiB at a time", 0x10000, 0x40000, {}});
     }
     std::vector<InstallTimes> installs;
     std::vector<CopyTimes> copies;
@@ -383,7 +392,7 @@ int main(int argc, char** argv) {
         }
         std::vector<PhaseTimes> looped;
         for (const Variant& variant : shapes)
-            looped.push_back(TimePhases(program, loop, variant.piece));
+            looped.push_back(TimePhases(program, loop, variant.piece, variant.step));
         // Round 0 is not counted: the first writes into fresh memory are slow.
         std::printf("%s: install %.0f ms, copy %.0f ms + flush %.0f ms, loop %.0f ms\n",
                     round == 0 ? "warm-up" : ("run " + std::to_string(round)).c_str(),
