@@ -308,13 +308,14 @@ BuildResult WriteProgram(const BuildRequest& request, const Layout& layout,
         return BuildResult::WriteFailed;
     }
     const std::vector<uint8_t> reserved(HashListSize(layout, files, hashList), 0);
+    uint64_t dataBytes = 0;
+    for (const SourceFile& file : files) dataBytes += file.size;
+    output.file().Reserve(image.size() + index.size() + reserved.size() + dataBytes);
     if (!output.Write(image.data(), image.size()) || !output.Write(index.data(), index.size()) ||
         !output.Write(reserved.data(), reserved.size())) {
         error = "cannot write " + Quoted(output.Shown());
         return BuildResult::WriteFailed;
     }
-    uint64_t dataBytes = 0;
-    for (const SourceFile& file : files) dataBytes += file.size;
     {
         Progress progress(dataBytes, request.quiet);
         for (SourceFile& file : files)

@@ -273,6 +273,7 @@ int Extract(const Arguments& args) {
         CFileDX out;
         if (ec || !out.OpenForWrite(target.u16string().c_str(), CreateOrTruncate))
             return Fail(ExitDamaged, "cannot create \"" + target.u8string() + "\"");
+        out.Reserve(entry.size);
         uint64_t checksum = 0;
         StreamResult result = file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset))
                                   ? StreamWithChecksum(file, entry.size, &out, checksum, progress)
