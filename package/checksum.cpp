@@ -234,6 +234,13 @@ CHECKSUM_INLINE_AVX2 __m128i AddHalves64(__m256i v) {
     return _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
+// Leaves the upper halves of the vector registers clean for the SSE code after a wide fold,
+// which otherwise ran several times slower on this machine. GCC does it on its own only when
+// optimising for speed; the shipped build optimises for size.
+CHECKSUM_INLINE_AVX2 void CleanUpperHalves() {
+    _mm256_zeroupper();
+}
+
 __attribute__((target("avx2"))) size_t BulkAvx2(Fold& f, const uint8_t* bytes, size_t length) {
     length -= length % kUnit;
     const __m256i zero = _mm256_setzero_si256();
@@ -279,6 +286,7 @@ __attribute__((target("avx2"))) size_t BulkAvx2(Fold& f, const uint8_t* bytes, s
         pos += chunk;
     }
     Finish(f, XorHalves(x5), XorHalves(x7), AddHalves64(sum));
+    CleanUpperHalves();
     return length;
 }
 
@@ -349,6 +357,7 @@ __attribute__((target("avx512bw"))) size_t BulkAvx512(Fold& f, const uint8_t* by
         pos += chunk;
     }
     Finish(f, XorHalves(XorHalves(x5)), XorHalves(XorHalves(x7)), AddHalves64(AddHalves64(sum)));
+    CleanUpperHalves();
     return length;
 }
 
@@ -527,6 +536,7 @@ __attribute__((target("avx512bw,avx512vnni"))) size_t BulkGroups(Fold& f, const 
     // Both bytes of each word of x5 count.
     const __m512i x5 = _mm512_xor_si512(g.x5, _mm512_srli_epi16(g.x5, 8));
     Finish(f, XorHalves(XorHalves(x5)), XorHalves(XorHalves(g.x7)), _mm_setzero_si128());
+    CleanUpperHalves();
     return groups * kGroup;
 }
 
