@@ -47,6 +47,7 @@ public:
     // makes the writes cheaper. Only a hint: the file's size stays as it is, and false (the
     // system cannot) changes nothing.
     bool Reserve(uint64_t size);
+    // True from a Reserve that succeeded until the file is closed.
     bool HasReservedRoom() const { return reserved_; }
 
     // Moves to an absolute position from the start of the file.
