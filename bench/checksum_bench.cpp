@@ -1,9 +1,15 @@
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "bench/byte_loop.h"
 #include "package/checksum.h"
 #include "package/checksum_paths.h"
 
@@ -19,25 +25,6 @@ const std::vector<uint8_t>& Buffer() {
         return bytes;
     }();
     return buffer;
-}
-
-// The byte loop every faster path is measured against, with the sums kept in
-// registers so that only the multiply chain limits it.
-void ByteLoop(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length) {
-    uint32_t r = state[0] | state[1] << 8 | state[2] << 16 | uint32_t{state[3]} << 24;
-    uint8_t low_sum = state[4], low_xor = state[5], sum = state[6], all_xor = state[7];
-    for (uint32_t i = 0; i < length; ++i) {
-        r = r * 233 + bytes[i];
-        low_sum = static_cast<uint8_t>(low_sum + r);
-        low_xor ^= static_cast<uint8_t>(r);
-        sum = static_cast<uint8_t>(sum + bytes[i]);
-        all_xor ^= bytes[i];
-    }
-    for (int i = 0; i < 4; ++i) state[i] = static_cast<uint8_t>(r >> (8 * i));
-    state[4] = low_sum;
-    state[5] = low_xor;
-    state[6] = sum;
-    state[7] = all_xor;
 }
 
 void Fold(benchmark::State& state, checksum_internal::AddFn add, bool available) {
@@ -73,6 +60,10 @@ void BM_Avx512(benchmark::State& state) {
     Fold(state, checksum_internal::AddToChecksumAvx512, checksum_internal::CpuHasAvx512());
 }
 
+void BM_Avx512Vnni(benchmark::State& state) {
+    Fold(state, checksum_internal::AddToChecksumAvx512Vnni, checksum_internal::CpuHasAvx512Vnni());
+}
+
 void BM_Memcpy(benchmark::State& state) {
     const auto& buffer = Buffer();
     std::vector<uint8_t> copy(kBufferSize);
@@ -90,8 +81,71 @@ BENCHMARK(BM_Scalar);
 BENCHMARK(BM_Sse2);
 BENCHMARK(BM_Avx2);
 BENCHMARK(BM_Avx512);
+BENCHMARK(BM_Avx512Vnni);
 BENCHMARK(BM_Memcpy);
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string LoadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// After the usual table, every benchmark's median time beside its ratio to the byte
+// loop's median, all from this run, and every repetition.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            const std::string& name = run.run_name.function_name;
+            if (times_.count(name) == 0) order_.push_back(name);
+            times_[name].push_back(run.GetAdjustedRealTime());
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const auto loop = times_.find("BM_ByteLoop");
+        if (loop == times_.end()) return;
+        const double baseline = Median(loop->second);
+        std::printf("\nmedians of 1 MiB folds (ns), ratio to the byte loop of this run:\n");
+        for (const std::string& name : order_) {
+            const std::vector<double>& all = times_[name];
+            std::printf("%-18s %9.0f ns %7.2f GiB/s  x%5.2f  (", name.c_str(), Median(all),
+                        kBufferSize / Median(all) / 1.073741824, baseline / Median(all));
+            for (size_t i = 0; i < all.size(); ++i) std::printf("%s%.0f", i ? " " : "", all[i]);
+            std::printf(")\n");
+        }
+        std::printf("load average at the end: %s\n", LoadAverage().c_str());
+    }
+
+private:
+    std::vector<std::string> order_;
+    std::map<std::string, std::vector<double>> times_;
+};
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// Repeats each benchmark 7 times unless told otherwise, so that the ratios are medians.
+int main(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=7";
+    if (std::none_of(args.begin(), args.end(), [](const char* arg) {
+            return std::strncmp(arg, "--benchmark_repetitions", 23) == 0;
+        }))
+        args.push_back(repetitions.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    std::printf("load average at the start: %s\n", LoadAverage().c_str());
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

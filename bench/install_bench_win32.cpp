@@ -1,11 +1,16 @@
 // Times installing a 1 GiB update of 20 files against copying the same 20 files with
-// CopyFileW, alternately in one run, and prints every run, the medians and their ratio.
+// CopyFileW and flushing each copy (the install flushes each file it writes), alternately in
+// one run, and prints every run, the medians and their ratio. Then where the install's time
+// goes: the copy loop done again with the calls the install makes (read a chunk, fold it,
+// write it, pump messages; flush each file), each kind timed on its own, per GiB.
 // Not a test: it asserts nothing about time.
 //
-// usage: install_bench [SCRATCH_PARENT] [REPETITIONS]
+// usage: install_bench [SCRATCH_PARENT] [REPETITIONS] [variants]
 //   SCRATCH_PARENT  where a folder for the 3 GiB of scratch data is made (empty or left out:
 //                   the temporary folder); it is removed at the end, also after a failure
 //   REPETITIONS     timed runs of each (default: 5), after one that is not counted
+//   variants        also time that loop writing in pieces of other sizes, and reading, folding
+//                   and writing each chunk in parts
 
 #include <windows.h>
 
@@ -20,8 +25,13 @@
 #include <vector>
 
 #include "app/install.h"
+#include "app/journal.h"
+#include "app/message_pump.h"
 #include "app/updater_state.h"
+#include "package/checksum.h"
+#include "package/file.h"
 #include "package/hash_list.h"
+#include "package/package_plan.h"
 #include "tools/upkg/build.h"
 
 namespace fs = std::filesystem;
@@ -111,31 +121,173 @@ void PrepareGame(const fs::path& game) {
     if (!WriteHashList(header, {}, (game / "zol.hvl").u16string().c_str())) Fail("writing zol.hvl");
 }
 
-double TimeInstall(const fs::path& program, const fs::path& game,
-                   const std::vector<fs::path>& sources) {
+// The install's own time split at its file steps (the hook its crash tests use): before the
+// first temporary file (plan and journal), each file's copy loop (create, read, fold, write,
+// pump), each file's flush, and the commit (moves, lists, journal), in milliseconds.
+struct InstallTimes {
+    double total = 0, prepare = 0, loops = 0, flushes = 0, commit = 0;
+};
+
+std::vector<Clock::time_point> Steps;
+
+void RecordStep() {
+    Steps.push_back(Clock::now());
+}
+
+double Between(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+InstallTimes TimeInstall(const fs::path& program, const fs::path& game,
+                         const std::vector<fs::path>& sources) {
     PrepareGame(game);
     CancelRequested = 0;
     InstallAborted = 0;
+    Steps.clear();
+    Steps.reserve(100);
+    FileStepHook = RecordStep;
     const Clock::time_point start = Clock::now();
     const ResultCode result = InstallUpdateFrom(program.wstring().c_str(), game.wstring().c_str());
-    const double elapsed = MillisecondsSince(start);
+    const Clock::time_point end = Clock::now();
+    FileStepHook = nullptr;
     if (result != Ok) Fail("the install returned " + std::to_string(result));
     for (const fs::path& source : sources)
         if (fs::file_size(game / "Archive" / source.filename()) != fs::file_size(source))
             Fail("the install left " + source.filename().u8string() + " at another size");
-    return elapsed;
+    // Two steps write the journal, then two for each file: before it is created and before it
+    // is flushed; the commit's steps follow.
+    const size_t files = sources.size();
+    if (Steps.size() < 2 * files + 3) Fail("the install took fewer file steps than expected");
+    InstallTimes times;
+    times.total = Between(start, end);
+    times.prepare = Between(start, Steps[2]);
+    for (size_t i = 0; i < files; ++i) {
+        times.loops += Between(Steps[2 + 2 * i], Steps[3 + 2 * i]);
+        times.flushes += Between(Steps[3 + 2 * i], Steps[4 + 2 * i]);
+    }
+    times.commit = Between(Steps[2 + 2 * files], end);
+    return times;
 }
 
-double TimeCopy(const std::vector<fs::path>& sources, const fs::path& target) {
+struct CopyTimes {
+    double copy = 0;   // CopyFileW of every file
+    double flush = 0;  // FlushFileBuffers of every copy
+};
+
+CopyTimes TimeCopy(const std::vector<fs::path>& sources, const fs::path& target) {
     std::error_code ec;
     fs::remove_all(target, ec);
     fs::create_directories(target / "Archive");
-    const Clock::time_point start = Clock::now();
-    for (const fs::path& source : sources)
-        if (!CopyFileW(source.wstring().c_str(),
-                       (target / "Archive" / source.filename()).wstring().c_str(), FALSE))
+    CopyTimes times;
+    for (const fs::path& source : sources) {
+        const fs::path copy = target / "Archive" / source.filename();
+        Clock::time_point start = Clock::now();
+        if (!CopyFileW(source.wstring().c_str(), copy.wstring().c_str(), FALSE))
             Fail("copying " + source.u8string());
-    return MillisecondsSince(start);
+        times.copy += MillisecondsSince(start);
+        start = Clock::now();
+        FlushToDisk(copy);
+        times.flush += MillisecondsSince(start);
+    }
+    return times;
+}
+
+// The kinds of work in the install's copy loop, in milliseconds.
+enum Phase { Open, Read, Fold, Write, Pump, Flush, PhaseCount };
+const char* const PhaseNames[PhaseCount] = {"create and close the temporary files",
+                                            "read (1 MiB chunks)",
+                                            "fold the checksum",
+                                            "write",
+                                            "pump messages",
+                                            "flush each file"};
+using PhaseTimes = std::vector<double>;
+
+// A stopwatch that adds the time since the last lap to one phase.
+class Laps {
+public:
+    explicit Laps(PhaseTimes& times) : times_(times), last_(Clock::now()) {}
+    void Lap(Phase phase) {
+        const Clock::time_point now = Clock::now();
+        times_[phase] += std::chrono::duration<double, std::milli>(now - last_).count();
+        last_ = now;
+    }
+    void Skip() { last_ = Clock::now(); }
+
+private:
+    PhaseTimes& times_;
+    Clock::time_point last_;
+};
+
+// Writes in pieces of at most `piece` bytes; 0 writes through WriteInPieces as the install does.
+bool WriteChunk(CFileDX& out, const uint8_t* bytes, uint32_t length, uint32_t piece) {
+    if (piece == 0) return WriteInPieces(out, bytes, length);
+    for (uint32_t done = 0; done < length; done += piece) {
+        const uint32_t size = std::min(length - done, piece);
+        if (out.Write(bytes + done, size) != size) return false;
+    }
+    return true;
+}
+
+// The install's copy loop with the same calls (package file read in 1 MiB chunks through one
+// buffer, the fold, the writes, a message pump after each chunk, each file flushed), timed by
+// phase, writing as WriteChunk does with `piece`. A `step` other than 0 reads, folds and writes
+// each chunk that many bytes at a time, into its place in the buffer, before the pump.
+PhaseTimes TimePhases(const fs::path& program, const fs::path& folder, uint32_t piece,
+                      uint32_t step) {
+    constexpr uint32_t ChunkSize = 0x100000;
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    fs::create_directories(folder);
+    CFileDX package;
+    PackagePlan plan;
+    if (!package.OpenForRead(program.u16string().c_str()) || !ReadPackagePlan(package, plan))
+        Fail("reading the plan of " + program.u8string());
+    std::vector<uint8_t> buffer(ChunkSize, 0);
+    PhaseTimes times(PhaseCount, 0.0);
+    Laps laps(times);
+    for (size_t i = 0; i < plan.entries.size(); ++i) {
+        const PlannedEntry& entry = plan.entries[i];
+        if (!entry.installed) continue;
+        if (!package.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset))) Fail("seeking");
+        const fs::path temporary = folder / (std::to_string(i) + ".tmp");
+        laps.Skip();
+        CFileDX out;
+        if (!out.OpenForWrite(temporary.u16string().c_str(), CreateOrTruncate))
+            Fail("creating " + temporary.u8string());
+        laps.Lap(Open);
+        uint8_t state[8] = {};
+        for (uint32_t done = 0; done < entry.size;) {
+            const uint32_t chunk = std::min(entry.size - done, ChunkSize);
+            for (uint32_t at = 0; at < chunk;) {
+                const uint32_t part = step == 0 ? chunk : std::min(chunk - at, step);
+                if (package.Read(buffer.data() + at, part) != part) Fail("reading the package");
+                laps.Lap(Read);
+                AddToChecksum(state, buffer.data() + at, part);
+                laps.Lap(Fold);
+                if (!WriteChunk(out, buffer.data() + at, part, piece)) Fail("writing");
+                laps.Lap(Write);
+                at += part;
+            }
+            if (PumpMessages() != 0) Fail("a quit message");
+            laps.Lap(Pump);
+            done += chunk;
+        }
+        if (!out.Flush()) Fail("flushing");
+        laps.Lap(Flush);
+        out.Close();
+        laps.Lap(Open);
+        uint64_t checksum = 0;
+        std::memcpy(&checksum, state, sizeof state);
+        if (entry.expected && *entry.expected != checksum) Fail("a checksum differs");
+    }
+    fs::remove_all(folder, ec);
+    return times;
+}
+
+double Sum(const PhaseTimes& times) {
+    double sum = 0;
+    for (double t : times) sum += t;
+    return sum;
 }
 
 double Median(std::vector<double> values) {
@@ -145,7 +297,7 @@ double Median(std::vector<double> values) {
 }
 
 void PrintRow(const char* name, const std::vector<double>& times) {
-    std::printf("%-28s %8.0f ms  (", name, Median(times));
+    std::printf("%-40s %8.0f ms  (", name, Median(times));
     for (size_t i = 0; i < times.size(); ++i) std::printf("%s%.0f", i ? " " : "", times[i]);
     std::printf(")\n");
 }
@@ -209,11 +361,28 @@ int main(int argc, char** argv) {
 
     const fs::path game = scratch / "game";
     const fs::path copy = scratch / "copy";
-    std::vector<double> installs, copies;
+    const fs::path loop = scratch / "loop";
+    // The loop with writes of other sizes, timed beside the install's own with "variants".
+    const bool variants = argc > 3 && std::string(argv[3]) == "variants";
+    struct Variant {
+        const char* name;
+        uint32_t piece, step;
+        std::vector<PhaseTimes> runs;
+    };
+    std::vector<Variant> shapes = {{"as the install does", 0, 0, {}}};
+    if (variants) {
+        shapes.push_back({"writing 256 KiB at a time", 0x40000, 0, {}});
+        shapes.push_back({"writing each 1 MiB chunk whole", 0x100000, 0, {}});
+        shapes.push_back({"taking each chunk 64 KiB at a time", 0x10000, 0x10000, {}});
+        shapes.push_back({"taking each chunk 256 KiB at a time", 0x10000, 0x40000, {}});
+    }
+    std::vector<InstallTimes> installs;
+    std::vector<CopyTimes> copies;
     // Alternating which goes first spreads the disk's write-back over both alike; what a run
     // wrote is removed before the next, so no run pays for the one before.
     for (int round = 0; round <= repetitions; ++round) {
-        double install, copied;
+        InstallTimes install;
+        CopyTimes copied;
         if (round % 2 == 0) {
             install = TimeInstall(program, game, sources);
             fs::remove_all(game, ec);
@@ -225,21 +394,52 @@ int main(int argc, char** argv) {
             install = TimeInstall(program, game, sources);
             fs::remove_all(game, ec);
         }
+        std::vector<PhaseTimes> looped;
+        for (const Variant& variant : shapes)
+            looped.push_back(TimePhases(program, loop, variant.piece, variant.step));
         // Round 0 is not counted: the first writes into fresh memory are slow.
-        if (round == 0) {
-            std::printf("warm-up: install %.0f ms, copy %.0f ms\n", install, copied);
-            continue;
-        }
-        std::printf("run %d: install %.0f ms, copy %.0f ms\n", round, install, copied);
+        std::printf("%s: install %.0f ms, copy %.0f ms + flush %.0f ms, loop %.0f ms\n",
+                    round == 0 ? "warm-up" : ("run " + std::to_string(round)).c_str(),
+                    install.total, copied.copy, copied.flush, Sum(looped[0]));
         std::fflush(stdout);
+        if (round == 0) continue;
         installs.push_back(install);
         copies.push_back(copied);
+        for (size_t k = 0; k < shapes.size(); ++k) shapes[k].runs.push_back(looped[k]);
     }
 
-    std::printf("\nmedians of %d runs, 1 GiB in %d files\n", repetitions, FileCount);
-    PrintRow("InstallUpdateFrom", installs);
-    PrintRow("CopyFileW of the 20 files", copies);
-    std::printf("install / copy: %.2f (goal <= 1.25)\n", Median(installs) / Median(copies));
+    const auto column = [](const auto& runs, auto field) {
+        std::vector<double> values;
+        for (const auto& run : runs) values.push_back(field(run));
+        return values;
+    };
+    const std::vector<double> installed =
+        column(installs, [](const InstallTimes& t) { return t.total; });
+    const std::vector<double> copiedAndFlushed =
+        column(copies, [](const CopyTimes& t) { return t.copy + t.flush; });
+    std::printf("\nmedians of %d runs, 1 GiB in %d files, ms\n", repetitions, FileCount);
+    PrintRow("InstallUpdateFrom", installed);
+    PrintRow("  before the first file (plan, journal)",
+             column(installs, [](const InstallTimes& t) { return t.prepare; }));
+    PrintRow("  copy loops (create, read, fold, write)",
+             column(installs, [](const InstallTimes& t) { return t.loops; }));
+    PrintRow("  flushes of the files",
+             column(installs, [](const InstallTimes& t) { return t.flushes; }));
+    PrintRow("  commit (moves, lists, journal)",
+             column(installs, [](const InstallTimes& t) { return t.commit; }));
+    PrintRow("CopyFileW + flush, 20 files", copiedAndFlushed);
+    PrintRow("  CopyFileW", column(copies, [](const CopyTimes& t) { return t.copy; }));
+    PrintRow("  flushes of the copies", column(copies, [](const CopyTimes& t) { return t.flush; }));
+    std::printf("install / (copy + flush): %.2f (goal <= 1.2)\n",
+                Median(installed) / Median(copiedAndFlushed));
+
+    for (const Variant& variant : shapes) {
+        std::printf("\nthe copy loop %s, by phase, ms per GiB\n", variant.name);
+        for (int p = 0; p < PhaseCount; ++p)
+            PrintRow(PhaseNames[p],
+                     column(variant.runs, [p](const PhaseTimes& t) { return t[p]; }));
+        PrintRow("the loop in all", column(variant.runs, Sum));
+    }
     fs::remove_all(scratch, ec);
     return 0;
 }

@@ -15,8 +15,10 @@ void AddToChecksumSse2(uint8_t (&state)[8], const uint8_t* bytes, uint32_t lengt
 // Only call these when the matching Cpu...() check returns true.
 void AddToChecksumAvx2(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length);
 void AddToChecksumAvx512(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length);
+void AddToChecksumAvx512Vnni(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length);
 
 bool CpuHasAvx2();
 bool CpuHasAvx512();
+bool CpuHasAvx512Vnni();
 
 }  // namespace checksum_internal

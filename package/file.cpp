@@ -3,13 +3,15 @@
 #include "package/file.h"
 
 namespace {
-constexpr uint32_t WritePiece = 0x40000;
+constexpr uint32_t WritePiece = 0x10000;
+constexpr uint32_t ReservedWritePiece = 0x20000;
 }  // namespace
 
 bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length) {
     const uint8_t* next = static_cast<const uint8_t*>(bytes);
-    for (uint32_t done = 0; done < length; done += WritePiece) {
-        const uint32_t piece = std::min(length - done, WritePiece);
+    const uint32_t most = out.HasReservedRoom() ? ReservedWritePiece : WritePiece;
+    for (uint32_t done = 0; done < length; done += most) {
+        const uint32_t piece = std::min(length - done, most);
         if (out.Write(next + done, piece) != piece) return false;
     }
     return true;

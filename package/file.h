@@ -46,6 +46,13 @@ public:
     // Makes what was written durable: on the disk, not only in the system's cache.
     bool Flush();
 
+    // Sets room aside on the disk for a file about to be written up to `size` bytes, which
+    // makes the writes cheaper. Only a hint: the file's size stays as it is, and false (the
+    // system cannot) changes nothing.
+    bool Reserve(uint64_t size);
+    // True from a Reserve that succeeded until the file is closed.
+    bool HasReservedRoom() const { return reserved_; }
+
     // Moves to an absolute position from the start of the file.
     bool Seek(int64_t position);
 
@@ -65,11 +72,15 @@ private:
     intptr_t handle_ = InvalidHandle;
     uint32_t lastError_ = 0;
     uint32_t systemError_ = 0;  // the platform's own code: GetLastError() or errno
+    bool reserved_ = false;      // Reserve succeeded on the open file
 };
 
-// Writes `length` bytes to `out` in pieces of at most 256 KiB: Linux backs one large write
-// with large page-cache blocks, which under Wine on a virtual machine made writes of a
-// whole megabyte up to twice as slow. False when any piece falls short.
+// Writes `length` bytes to `out` in pieces of at most 64 KiB, or 128 KiB into room set aside
+// by Reserve. Linux backs a large write with large page-cache blocks, which are slow to come by
+// unless the blocks on the disk were allocated ahead: on this kind of virtual machine a
+// gigabyte took about 1 s in writes of 1 MiB, 0.45 s in 256 KiB and 0.28 s in 64 KiB (natively
+// and under Wine alike), and into reserved room 0.21 s in 64 KiB and 0.17 s in 128 KiB.
+// False when any piece falls short.
 bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length);
 
 // The system's words for the failure of the last call of this thread that set one

@@ -170,6 +170,13 @@ bool CFileDX::Flush() {
     return IsOpen() && fsync(static_cast<int>(handle_)) == 0;
 }
 
+bool CFileDX::Reserve(uint64_t size) {
+    reserved_ =
+        IsOpen() && size > 0 &&
+        fallocate(static_cast<int>(handle_), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0;
+    return reserved_;
+}
+
 bool CFileDX::Seek(int64_t position) {
     if (!IsOpen() || position < 0) return false;
     if (lseek(static_cast<int>(handle_), static_cast<off_t>(position), SEEK_SET) >= 0) return true;
@@ -178,6 +185,7 @@ bool CFileDX::Seek(int64_t position) {
 }
 
 void CFileDX::Close() {
+    reserved_ = false;
     if (!IsOpen()) return;
     close(static_cast<int>(handle_));
     handle_ = InvalidHandle;

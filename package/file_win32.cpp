@@ -103,6 +103,16 @@ bool CFileDX::Flush() {
     return IsOpen() && FlushFileBuffers(AsHandle(handle_));
 }
 
+bool CFileDX::Reserve(uint64_t size) {
+    // Windows allocates; Wine 8 answers that it cannot.
+    FILE_ALLOCATION_INFO info;
+    info.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+    reserved_ =
+        IsOpen() && size > 0 &&
+        SetFileInformationByHandle(AsHandle(handle_), FileAllocationInfo, &info, sizeof info);
+    return reserved_;
+}
+
 bool CFileDX::Seek(int64_t position) {
     if (!IsOpen()) return false;
     LONG high = static_cast<LONG>(position >> 32);
@@ -116,6 +126,7 @@ bool CFileDX::Seek(int64_t position) {
 }
 
 void CFileDX::Close() {
+    reserved_ = false;
     if (!IsOpen()) return;
     CloseHandle(AsHandle(handle_));
     handle_ = InvalidHandle;

@@ -74,6 +74,7 @@ const Path kPaths[] = {
     {"Sse2", checksum_internal::AddToChecksumSse2, Always},
     {"Avx2", checksum_internal::AddToChecksumAvx2, checksum_internal::CpuHasAvx2},
     {"Avx512", checksum_internal::AddToChecksumAvx512, checksum_internal::CpuHasAvx512},
+    {"Avx512Vnni", checksum_internal::AddToChecksumAvx512Vnni, checksum_internal::CpuHasAvx512Vnni},
 };
 
 class ChecksumTest : public testing::TestWithParam<Path> {

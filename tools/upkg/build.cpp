@@ -214,6 +214,10 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
     TemporaryFile output(fs::u8path(request.output));
     if (!output.Create(error)) return BuildResult::WriteFailed;
     const std::vector<uint8_t> reserved(HashListSize(layout, files, hashList), 0);
+    uint64_t dataBytes = 0;
+    for (const SourceFile& file : files) dataBytes += file.size;
+    // Room set aside up front lets the writes go out in larger pieces.
+    output.file().Reserve(image.size() + index.size() + reserved.size() + dataBytes);
     if (!WriteAll(output.file(), image.data(), image.size()) ||
         !WriteAll(output.file(), index.data(), index.size()) ||
         !WriteAll(output.file(), reserved.data(), reserved.size())) {

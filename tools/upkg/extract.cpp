@@ -77,6 +77,7 @@ bool WriteEntry(const PlannedEntry& entry, const EntryCheck& checked, Progress& 
     }
     TemporaryFile out(target);
     if (!out.Create(run.error)) return false;
+    out.file().Reserve(entry.size);
     uint64_t checksum = 0;
     const StreamResult result =
         run.package.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset))
