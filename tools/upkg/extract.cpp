@@ -111,12 +111,9 @@ int RunExtract(const Arguments& args) {
     std::string error;
     if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
     Extraction run{file, fs::u8path(args.positional[1]), args.Has("--overwrite"), {}};
-    uint64_t bytes = 0;
-    for (const PlannedEntry& entry : package.plan.entries) bytes += entry.size;
-
     PackageCheck check;
     {
-        Progress checking(bytes, args.Quiet() || args.Verbose());
+        Progress checking(DataSize(package), args.Quiet() || args.Verbose());
         check = CheckPackage(file, package, checking);
     }
     if (check.damaged) return Refuse(args.positional[0], check);
@@ -127,7 +124,7 @@ int RunExtract(const Arguments& args) {
     if (const int code = CheckTargets(package, run); code != ExitOk) return Fail(code, run.error);
 
     size_t written = 0;
-    Progress progress(bytes, args.Quiet() || args.Verbose());
+    Progress progress(DataSize(package), args.Quiet() || args.Verbose());
     for (size_t i = 0; i < package.plan.entries.size(); ++i) {
         const PlannedEntry& entry = package.plan.entries[i];
         if (!entry.installed) continue;

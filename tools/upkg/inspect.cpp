@@ -35,6 +35,12 @@ bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::
     return true;
 }
 
+uint64_t DataSize(const Package& package) {
+    uint64_t total = 0;
+    for (const PlannedEntry& entry : package.plan.entries) total += entry.size;
+    return total;
+}
+
 std::string ChecksumHex(uint64_t value) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;

@@ -18,5 +18,8 @@ struct Package {
 // unreadable.
 bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::string& error);
 
+// The bytes of every entry's data together, for the progress of a pass over them.
+uint64_t DataSize(const Package& package);
+
 // The 8 checksum bytes in file order as 16 lowercase hex digits.
 std::string ChecksumHex(uint64_t value);

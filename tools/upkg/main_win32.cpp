@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "text/convert.h"
 #include "platform/win32.h"
+#include "text/convert.h"
 #include "tools/upkg/commands.h"
 
 // Arguments arrive as UTF-16 and leave as UTF-8; output is UTF-8 with LF line ends, as on

@@ -71,12 +71,6 @@ void CheckData(CFileDX& file, const PlannedEntry& entry, Progress& progress, Ent
     }
 }
 
-uint64_t DataSize(const Package& package) {
-    uint64_t total = 0;
-    for (const PlannedEntry& entry : package.plan.entries) total += entry.size;
-    return total;
-}
-
 }  // namespace
 
 PackageCheck CheckPackage(CFileDX& file, const Package& package, Progress& progress,
