@@ -83,28 +83,6 @@ DecodedCharacter DecodeCharacter(const char* text, TextEncoding encoding) {
     return {((high.code - 0xD7C0) << 10) | (low.code - 0xDC00), high.length + low.length};
 }
 
-const char* FindCharacter(const char* text, uint32_t ch, uint32_t encoding) {
-    if (encoding != Local && encoding != Utf8 && encoding != Ascii) {
-        encoding = DetectTextEncoding(text);
-    }
-    if (encoding == Ascii) {
-        for (const char* p = text;; ++p) {
-            const uint8_t byte = static_cast<uint8_t>(*p);
-            if (byte == ch) return p;
-            if (byte == 0) return nullptr;
-        }
-    }
-    const TextEncoding steps = static_cast<TextEncoding>(encoding);
-    const char* p = text;
-    while (*p != 0) {
-        const DecodedCharacter character = DecodeCharacter(p, steps);
-        // An over-long form of U+0000 (E0 80 80 passes the UTF-8 test) is not the end.
-        if (character.code == ch && ch != 0) return p;
-        p += character.length;
-    }
-    return ch == 0 ? p : nullptr;
-}
-
 int CompareText(const char* a, const char* b) {
     for (size_t i = 0;; ++i) {
         const uint8_t left = ByteAt(a, i);

@@ -17,9 +17,6 @@ enum TextEncoding : uint32_t {
     Ascii = 0x80000000u,  // no byte at or above 0x80, the empty string included
 };
 
-// Passed to FindCharacter instead of an encoding: classify the text first.
-constexpr uint32_t DetectEncoding = 0xFFFFFFFFu;
-
 struct DecodedCharacter {
     uint32_t code;    // character code, see DecodeCharacter
     uint32_t length;  // bytes taken, at least 1, never covering the terminator
@@ -40,11 +37,6 @@ DecodedCharacter DecodeUtf8Sequence(const char* text);
 // byte or lead * 256 + trail, for Utf8 the code point (a surrogate pair written as two
 // sequences joins into one character), for Ascii the byte.
 DecodedCharacter DecodeCharacter(const char* text, TextEncoding encoding);
-
-// Position of the first character whose code is `ch`, stepping character by character so
-// that a trail byte never matches; `encoding` may be DetectEncoding. A `ch` of 0 finds the
-// terminator. nullptr when absent.
-const char* FindCharacter(const char* text, uint32_t ch, uint32_t encoding);
 
 // Byte-wise comparison through the terminator: -1, 0 or 1. No case, no encoding.
 int CompareText(const char* a, const char* b);

@@ -64,20 +64,6 @@ TEST(Encoding, StepsCharacterByCharacterNeverPastTheTerminator) {
     EXPECT_NE(DecodeUtf8Sequence("\xE1\x9C").code, uint32_t('\\'));
 }
 
-TEST(Encoding, SearchNeverMatchesATrailByte) {
-    const char text[] = "\x83\x5C\x5C";
-    EXPECT_EQ(FindCharacter(text, '\\', DetectEncoding), text + 2);
-    EXPECT_EQ(FindCharacter(text, 0x835C, Local), text);
-    EXPECT_EQ(FindCharacter("\x83\x41", 'A', DetectEncoding), nullptr);
-    const char lead[] = "\x83";
-    EXPECT_EQ(FindCharacter(lead, 0, DetectEncoding), lead + 1);
-    // An over-long NUL is a character, not the end.
-    const char overlong[] =
-        "\xE0\x80\x80"
-        "a";
-    EXPECT_EQ(FindCharacter(overlong, 0, DetectEncoding), overlong + 4);
-}
-
 TEST(Encoding, CopyIsBoundedAndCaseFoldingLeavesMultibyteCharacters) {
     char buffer[4] = "xyz";
     EXPECT_FALSE(CopyText(buffer, 3, "abc"));

@@ -8,51 +8,26 @@
 
 namespace fs = std::filesystem;
 
-TEST(FileTest, OpenForReadReportsMissingFileAndCanBeRetried) {
+// The exclusive create is what keeps temporary files from taking over a file of their name.
+TEST(FileTest, OpenForWriteTruncatesCreatesExclusivelyOrRefuses) {
     ScratchFolder folder;
-    CFileDX file;
-    EXPECT_FALSE(file.OpenForRead(folder.File("missing.bin").c_str()));
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(file.LastError(), ErrorFileNotFound);
-
-    WriteFile(folder.File("present.bin"), ToBytes("abc"));
-    ASSERT_TRUE(file.OpenForRead(folder.File("present.bin").c_str()));
-    char buffer[8];
-    EXPECT_EQ(file.Read(buffer, sizeof buffer), 3u);
-}
-
-TEST(FileTest, OpenForWriteTruncatesCreatesOrRefuses) {
-    ScratchFolder folder;
-    WriteFile(folder.File("existing"), Bytes(100, 'x'));
-    {
-        CFileDX file;
-        ASSERT_TRUE(file.OpenForWrite(folder.File("existing").c_str(), CreateOrTruncate));
-    }
-    EXPECT_TRUE(ReadFile(folder.File("existing")).empty());
-
-    {
-        CFileDX file;
-        ASSERT_TRUE(file.OpenForWrite(folder.File("new").c_str(), CreateOrTruncate));
-        EXPECT_EQ(file.Write("hello", 5), 5u);
-    }
-    EXPECT_EQ(ReadFile(folder.File("new")), ToBytes("hello"));
-
-    {
-        CFileDX file;
-        EXPECT_FALSE(file.OpenForWrite(folder.File("new").c_str(), CreateNew));
-        EXPECT_EQ(file.LastError(), ErrorFileExists);
-        EXPECT_TRUE(file.OpenForWrite(folder.File("other").c_str(), CreateNew));
-    }
-    EXPECT_EQ(ReadFile(folder.File("new")), ToBytes("hello"));
-
-    WriteFile(folder.File("readonly"), ToBytes("keep"));
-    fs::permissions(fs::path(folder.File("readonly")),
+    const std::u16string existing = folder.File("existing"), readOnly = folder.File("readonly");
+    WriteFile(existing, ToBytes("keep"));
+    WriteFile(readOnly, ToBytes("keep"));
+    fs::permissions(fs::path(readOnly),
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     CFileDX file;
-    EXPECT_FALSE(file.OpenForWrite(folder.File("readonly").c_str(), CreateOrTruncate));
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(ReadFile(folder.File("readonly")), ToBytes("keep"));
+    EXPECT_FALSE(file.OpenForWrite(existing.c_str(), CreateNew));
+    EXPECT_EQ(file.LastError(), ErrorFileExists);
+    EXPECT_FALSE(file.OpenForWrite(readOnly.c_str(), CreateOrTruncate));
+    EXPECT_FALSE(file.OpenForRead(folder.File("missing").c_str()));
+    EXPECT_EQ(file.LastError(), ErrorFileNotFound);
+    EXPECT_EQ(Snapshot(folder.path()),
+              (Tree{{"existing", ToBytes("keep")}, {"readonly (read-only)", ToBytes("keep")}}));
+    ASSERT_TRUE(file.OpenForWrite(existing.c_str(), CreateOrTruncate));
+    file.Close();
+    EXPECT_TRUE(ReadFile(existing).empty());
 }
 
 TEST(FileTest, PositionsBeyondFourGigabytes) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "fixtures.h"
 
@@ -60,64 +61,52 @@ TEST(UninstallListParseTest, LinesAreSplitNormalisedAndOrdered) {
     EXPECT_EQ(Bytes(broken.end() - 6, broken.end()), Written({"next"}));
 }
 
-class UninstallListFileTest : public ::testing::Test {
-protected:
-    bool Update(const std::vector<std::u16string>& names) {
-        return UpdateUninstallList(folder_.path().u16string().c_str(), names);
-    }
-    void Store(const std::string& text) { WriteFile(path_, ToBytes(text)); }
-    Bytes Stored() const { return ReadFile(path_); }
-    bool TemporaryLeft() const { return fs::exists(fs::path(path_ + u".tmp")); }
-
-    ScratchFolder folder_;
-    std::u16string path_ = folder_.File("uninst.lst");
-};
-
-TEST_F(UninstallListFileTest, AddsInstallNamesThatAreNotListed) {
-    Store("$Setup\r\nGame.exe\r\nARCHIVE\\DATA01000.ARC\r\n");
-    ASSERT_TRUE(Update({u"Archive\\data01000.arc", u"", u"Archive\\data02000.arc", u"$name",
-                        u"archive\\DATA02000.arc", u"データ.arc"}));
-    EXPECT_EQ(Stored(), Written({"game.exe", "archive\\data01000.arc", "archive\\data02000.arc",
-                                 "$name", "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc", "$setup"}));
-    EXPECT_FALSE(TemporaryLeft());
-}
-
-TEST_F(UninstallListFileTest, EmptyFileGetsTheNamesOrJustTheFinalZero) {
-    Store("");
-    ASSERT_TRUE(Update({}));
-    EXPECT_EQ(Stored(), Bytes{0});
-    ASSERT_TRUE(Update({u"a.arc", u"b.arc"}));
-    EXPECT_EQ(Stored(), Written({"a.arc", "b.arc"}));
-    // What the list itself wrote reads back the same.
-    ASSERT_TRUE(Update({u"A.ARC"}));
-    EXPECT_EQ(Stored(), Written({"a.arc", "b.arc"}));
-}
-
-TEST_F(UninstallListFileTest, TrailingZerosAreAcceptedButBytesBehindAZeroAreNotLost) {
-    Store(std::string("a\n\0\0", 4));
-    ASSERT_TRUE(Update({u"b"}));
-    EXPECT_EQ(Stored(), Written({"a", "b"}));
-
+// Each update of a stored list: whether it succeeds and what is stored after. A list that
+// cannot be rewritten whole stays byte for byte as it was, and no temporary file is left.
+TEST(UninstallListFileTest, AddsUnlistedNamesOrLeavesTheListAsItWas) {
     const std::string hidden("a\n\0more\n", 8);
-    Store(hidden);
-    EXPECT_FALSE(Update({u"b"}));
-    EXPECT_EQ(Stored(), ToBytes(hidden));
-    EXPECT_FALSE(TemporaryLeft());
-}
-
-TEST_F(UninstallListFileTest, MissingListIsNotCreated) {
-    EXPECT_FALSE(Update({u"a.arc"}));
-    EXPECT_TRUE(fs::is_empty(folder_.path()));
-}
-
-TEST_F(UninstallListFileTest, ReadOnlyListStaysAsItWas) {
-    Store("Old\r\n");
-    fs::permissions(fs::path(path_),
-                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-    EXPECT_FALSE(Update({u"new.arc"}));
-    EXPECT_EQ(Stored(), ToBytes("Old\r\n"));
-    EXPECT_FALSE(TemporaryLeft());
+    const struct {
+        const char* name;
+        std::optional<std::string> stored;  // none: no list
+        std::vector<std::u16string> names;
+        bool ok;
+        Bytes after;
+        bool readOnly = false;
+    } rows[] = {
+        {"names added once, $ lines last",
+         "$Setup\r\nGame.exe\r\nARCHIVE\\DATA01000.ARC\r\n",
+         {u"Archive\\data01000.arc", u"", u"Archive\\data02000.arc", u"$name",
+          u"archive\\DATA02000.arc", u"データ.arc"},
+         true,
+         Written({"game.exe", "archive\\data01000.arc", "archive\\data02000.arc", "$name",
+                  "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc", "$setup"})},
+        {"empty, nothing to add", "", {}, true, Bytes{0}},
+        {"its own form reads back the same",
+         "a.arc\nb.arc\n",
+         {u"A.ARC"},
+         true,
+         Written({"a.arc", "b.arc"})},
+        {"trailing zeros", std::string("a\n\0\0", 4), {u"b"}, true, Written({"a", "b"})},
+        {"bytes behind a zero", hidden, {u"b"}, false, ToBytes(hidden)},
+        {"read-only", "Old\r\n", {u"new.arc"}, false, ToBytes("Old\r\n"), true},
+        {"missing: not created", std::nullopt, {u"a.arc"}, false, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchFolder folder;
+        const std::u16string path = folder.File("uninst.lst");
+        if (row.stored) WriteFile(path, ToBytes(*row.stored));
+        if (row.readOnly)
+            fs::permissions(
+                fs::path(path),
+                fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                fs::perm_options::remove);
+        EXPECT_EQ(UpdateUninstallList(folder.path().u16string().c_str(), row.names), row.ok);
+        Tree expected;
+        if (row.stored)
+            expected[row.readOnly ? "uninst.lst (read-only)" : "uninst.lst"] = row.after;
+        EXPECT_EQ(Snapshot(folder.path()), expected);
+    }
 }
 
 }  // namespace

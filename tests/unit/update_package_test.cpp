@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "fixtures.h"
 #include "package/file.h"
@@ -14,40 +15,30 @@ const std::string ShippedTitle932 = "\x81\x75Lumenfall\x81\x76 Updater ver 1.02"
 const std::string ShippedTitleUtf8 = "\xE3\x80\x8CLumenfall\xE3\x80\x8D Updater ver 1.02";
 const std::u16string ShippedTitle = u"「Lumenfall」 Updater ver 1.02";
 
-class TitleTest : public ::testing::Test {
-protected:
-    // Reads the title of `program`, starting from a buffer filled with a marker.
-    bool Read(const Bytes& program) {
-        WriteFile(folder_.File("program.exe"), program);
-        std::fill(std::begin(title_), std::end(title_), u'#');
-        return ReadPackageTitle(folder_.File("program.exe").c_str(), title_);
-    }
-    bool Untouched() const {
-        return std::all_of(std::begin(title_), std::end(title_),
-                           [](char16_t c) { return c == u'#'; });
-    }
-
-    ScratchFolder folder_;
-    char16_t title_[TitleCapacity];
-};
-
-TEST_F(TitleTest, ReadsTitlesInEitherEncodingAndRefusesShortOrUnterminatedHeaders) {
-    const std::pair<std::string, std::u16string> titles[] = {
-        {ShippedTitle932, ShippedTitle},
-        {ShippedTitleUtf8, ShippedTitle},
-        {"", u""},
-        {std::string(PackageHeaderSize - 1, 'T'), std::u16string(PackageHeaderSize - 1, u'T')}};
-    for (const auto& [stored, expected] : titles) {
-        ASSERT_TRUE(Read(MakeProgramFile(stored, {})));
-        EXPECT_EQ(std::u16string(title_), expected);
-    }
+// Titles in either encoding; short or unterminated headers leave the buffer untouched.
+TEST(TitleTest, ReadsEitherEncodingAndRefusesShortOrUnterminatedHeaders) {
+    ScratchFolder folder;
+    const std::u16string program = folder.File("program.exe");
+    char16_t title[TitleCapacity];
     const Bytes full = MakeProgramFile("Title", {});
-    EXPECT_FALSE(Read(Bytes(full.begin(), full.begin() + PackageOffset)));
-    EXPECT_FALSE(Read(Bytes(full.begin(), full.begin() + ArchiveOffset - 1)));
-    EXPECT_FALSE(Read(MakeProgramFile(std::string(PackageHeaderSize, 'T'), {})));
-    EXPECT_TRUE(Untouched());
-    EXPECT_FALSE(ReadPackageTitle(folder_.File("missing.exe").c_str(), title_));
-    EXPECT_TRUE(Untouched());
+    const struct {
+        Bytes program;
+        std::optional<std::u16string> expected;
+    } rows[] = {
+        {MakeProgramFile(ShippedTitle932, {}), ShippedTitle},
+        {MakeProgramFile(ShippedTitleUtf8, {}), ShippedTitle},
+        {MakeProgramFile(std::string(PackageHeaderSize - 1, 'T'), {}),
+         std::u16string(PackageHeaderSize - 1, u'T')},
+        {Bytes(full.begin(), full.begin() + ArchiveOffset - 1), std::nullopt},
+        {MakeProgramFile(std::string(PackageHeaderSize, 'T'), {}), std::nullopt},
+    };
+    for (const auto& row : rows) {
+        WriteFile(program, row.program);
+        std::fill(std::begin(title), std::end(title), u'#');
+        EXPECT_EQ(ReadPackageTitle(program.c_str(), title), row.expected.has_value());
+        EXPECT_EQ(row.expected ? std::u16string(title) : std::u16string(title, TitleCapacity),
+                  row.expected.value_or(std::u16string(TitleCapacity, u'#')));
+    }
 }
 
 class ArchiveIndexTest : public ::testing::Test {
@@ -81,48 +72,30 @@ protected:
     uint64_t position_ = 0;
 };
 
-TEST_F(ArchiveIndexTest, ShippedLayoutOfTwentyEntries) {
+// The shipped layout: the first entry's data right behind an index of 20 entries.
+TEST_F(ArchiveIndexTest, ReadsBothLayoutsWithTheirOffsetsAndNames) {
     std::vector<FixtureEntry> entries{{"ZOL.hvl", Bytes(4880, 0x5A)}};
-    for (int i = 0; i < 19; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "data0%d0%02d.arc", 1 + i / 5, (i % 5) * 20);
-        entries.push_back({name, Bytes(1000 + i, static_cast<uint8_t>(i))});
-    }
+    for (int i = 0; i < 18; ++i) entries.push_back({"data" + std::to_string(i), Bytes(i)});
+    entries.push_back({std::string(95, 'n'), Bytes(3)});
     ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, entries)));
     EXPECT_EQ(std::memcmp(header_.magic, "PALVEN ARC20", 12), 0);
-    EXPECT_EQ(header_.count, 20u);
     ASSERT_EQ(entries_.size(), 20u);
-    EXPECT_EQ(entries_[0].name, "ZOL.hvl");
-    EXPECT_EQ(entries_[0].offset, 2576u);
-    EXPECT_EQ(entries_[0].size, 4880u);
     EXPECT_EQ(entries_[0].offset + ArchiveOffset, 0x50E10u);
     EXPECT_EQ(position_, 2576u);
-    uint64_t next = 2576 + 4880;
-    for (size_t i = 1; i < entries_.size(); ++i) {
+    uint64_t next = 2576;
+    for (size_t i = 0; i < entries_.size(); next += entries_[i++].size) {
         EXPECT_EQ(entries_[i].name, entries[i].name);
         EXPECT_EQ(entries_[i].offset, next);
         EXPECT_EQ(entries_[i].size, entries[i].data.size());
-        next += entries_[i].size;
     }
-}
-
-TEST_F(ArchiveIndexTest, PackFileNamesAndOffsetsAndUtf8Names) {
-    // "データ.arc" in code page 932 and in UTF-8, and the longest name a field holds.
-    const std::string local = "\x83\x66\x81\x5B\x83\x5E.arc";
-    const std::string utf8 = "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc";
+    // "データ.arc" stored in code page 932 reads as UTF-8; 15 bytes fill a PackFile name.
     ASSERT_TRUE(
-        Read(MakeArchive(FixtureFormat::PackFile,
-                         {{"f0", Bytes(3)}, {local, Bytes(3)}, {std::string(15, 'p'), {}}})));
+        Read(MakeArchive(FixtureFormat::PackFile, {{"\x83\x66\x81\x5B\x83\x5E.arc", Bytes(3)},
+                                                   {std::string(15, 'p'), {}}})));
     EXPECT_EQ(std::memcmp(header_.magic, "PackFile    ", 12), 0);
-    ASSERT_EQ(entries_.size(), 3u);
-    EXPECT_EQ(entries_[0].offset, 16u + 3 * 32);
-    EXPECT_EQ(entries_[2].offset, 16u + 3 * 32 + 6);
-    EXPECT_EQ(position_, 16u + 3 * 32);
-    EXPECT_EQ(entries_[1].name, utf8);
-    EXPECT_EQ(entries_[2].name, std::string(15, 'p'));
-    ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {{std::string(95, 'n'), {}}, {utf8, {}}})));
-    EXPECT_EQ(entries_[0].name, std::string(95, 'n'));
-    EXPECT_EQ(entries_[1].name, utf8);
+    EXPECT_EQ(entries_[0].name, "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc");
+    EXPECT_EQ(entries_[1].name, std::string(15, 'p'));
+    EXPECT_EQ(entries_[1].offset, 16u + 2 * 32 + 3);
     ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {})));
     EXPECT_TRUE(entries_.empty());
 }
