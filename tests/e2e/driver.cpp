@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "app/resource.h"
 
 namespace {
@@ -17,8 +15,7 @@ bool IsDialogClass(HWND window) {
 }
 
 bool IsMessageBox(HWND window) {
-    return IsDialogClass(window) && GetDlgItem(window, MessageTextId) != nullptr &&
-           IsWindowVisible(window);
+    return IsDialogClass(window) && GetDlgItem(window, MessageTextId) && IsWindowVisible(window);
 }
 
 bool IsProgressDialog(HWND window) {
@@ -29,7 +26,7 @@ struct Search {
     DWORD processId;
     bool (*accept)(HWND);
     HWND found;
-    bool any;
+    bool any;  // a visible window of the process
 };
 
 BOOL CALLBACK Visit(HWND window, LPARAM data) {
@@ -37,12 +34,9 @@ BOOL CALLBACK Visit(HWND window, LPARAM data) {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     if (owner != search->processId) return TRUE;
-    if (IsWindowVisible(window)) search->any = true;
-    if (search->accept(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+    search->any = search->any || IsWindowVisible(window);
+    if (search->accept(window)) search->found = window;
+    return search->found == nullptr;
 }
 
 }  // namespace
@@ -73,12 +67,15 @@ std::wstring ControlText(HWND window, int id) {
 
 UpdaterRun::~UpdaterRun() {
     if (info_.hProcess == nullptr) return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(info_.hProcess, 99);
-        WaitForSingleObject(info_.hProcess, 5000);
-    }
+    End();
     CloseHandle(info_.hThread);
     CloseHandle(info_.hProcess);
+}
+
+void UpdaterRun::End() {
+    if (WaitForSingleObject(info_.hProcess, 0) != WAIT_TIMEOUT) return;
+    TerminateProcess(info_.hProcess, 99);
+    WaitForSingleObject(info_.hProcess, 5000);
 }
 
 bool UpdaterRun::Start(const std::filesystem::path& program) {
@@ -89,39 +86,31 @@ bool UpdaterRun::Start(const std::filesystem::path& program) {
                           nullptr, nullptr, &startup, &info_) != 0;
 }
 
-HWND UpdaterRun::FindWindowOf(bool (*accept)(HWND)) {
-    Search search{info_.dwProcessId, accept, nullptr, false};
-    EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
-    if (search.any) sawWindow_ = true;
-    return search.found;
-}
-
-std::optional<Box> UpdaterRun::WaitForBox(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        if (HWND window = FindWindowOf(IsMessageBox)) {
-            Box box;
-            box.window = window;
-            box.caption = WindowText(window);
-            box.text = ControlText(window, MessageTextId);
-            for (int id : {IDOK, IDYES, IDNO})
-                if (HWND button = GetDlgItem(window, id))
-                    if (GetWindowLongW(button, GWL_STYLE) & BS_DEFPUSHBUTTON)
-                        box.defaultButton = id;
-            return box;
-        }
-        if (WaitForSingleObject(info_.hProcess, 20) == WAIT_OBJECT_0) return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-HWND UpdaterRun::WaitForDialog(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < milliseconds) {
-        if (HWND window = FindWindowOf(IsProgressDialog)) return window;
+// Looks for a window of the process that `accept` takes, noting whether it shows any
+// window at all, until one is found, the process ends, or time runs out.
+HWND UpdaterRun::WaitForWindow(bool (*accept)(HWND), DWORD milliseconds) {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
+        Search search{info_.dwProcessId, accept, nullptr, false};
+        EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
+        sawWindow_ = sawWindow_ || search.any;
+        if (search.found != nullptr) return search.found;
         if (WaitForSingleObject(info_.hProcess, 5) == WAIT_OBJECT_0) return nullptr;
     }
     return nullptr;
+}
+
+std::optional<Box> UpdaterRun::WaitForBox(DWORD milliseconds) {
+    HWND window = WaitForWindow(IsMessageBox, milliseconds);
+    if (window == nullptr) return std::nullopt;
+    Box box{window, WindowText(window), ControlText(window, MessageTextId), 0};
+    for (int id : {IDOK, IDYES, IDNO})
+        if (GetWindowLongW(GetDlgItem(window, id), GWL_STYLE) & BS_DEFPUSHBUTTON)
+            box.defaultButton = id;
+    return box;
+}
+
+HWND UpdaterRun::WaitForDialog(DWORD milliseconds) {
+    return WaitForWindow(IsProgressDialog, milliseconds);
 }
 
 void UpdaterRun::Press(HWND window, int id) {
@@ -131,33 +120,17 @@ void UpdaterRun::Press(HWND window, int id) {
 
 void UpdaterRun::Answer(const Box& box, int id) {
     Press(box.window, id);
-    WaitUntilGone(box);
-}
-
-void UpdaterRun::WaitUntilGone(const Box& box) {
     for (int i = 0; i < 1000 && IsWindow(box.window); ++i) Sleep(10);
     EXPECT_FALSE(IsWindow(box.window)) << "the box did not close";
 }
 
 int UpdaterRun::WaitForExit(DWORD milliseconds) {
-    const DWORD start = GetTickCount();
-    while (WaitForSingleObject(info_.hProcess, 20) == WAIT_TIMEOUT) {
-        FindWindowOf(IsMessageBox);
-        if (GetTickCount() - start > milliseconds) {
-            ADD_FAILURE() << "the updater did not end";
-            TerminateProcess(info_.hProcess, 99);
-            WaitForSingleObject(info_.hProcess, 5000);
-            break;
-        }
+    WaitForWindow([](HWND) { return false; }, milliseconds);
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        ADD_FAILURE() << "the updater did not end";
+        End();
     }
     DWORD code = 0;
     GetExitCodeProcess(info_.hProcess, &code);
     return static_cast<int>(code);
-}
-
-void UpdaterRun::Suspend() {
-    SuspendThread(info_.hThread);
-}
-void UpdaterRun::Resume() {
-    ResumeThread(info_.hThread);
 }

@@ -8,61 +8,48 @@
 
 #include "platform/win32.h"
 
-// Sets HKLM\Software\NORTHELM\Lumenfall value "InstalledFolder" (type REG_SZ unless given).
+// Sets the game's registry value InstalledFolder (REG_SZ unless given); Forget removes the
+// key, so the game counts as not installed.
 void SetInstalledFolder(const std::wstring& value, DWORD type = REG_SZ);
-// Removes the key, so the game counts as not installed.
 void ForgetInstallation();
 
 // A message box of the updater, as read from the screen.
 struct Box {
     HWND window = nullptr;
-    std::wstring caption;
-    std::wstring text;
+    std::wstring caption, text;
     int defaultButton = 0;  // id of the button with BS_DEFPUSHBUTTON
 };
 
-// One run of the updater program.
+// One run of the updater program, which inherits this process's environment and language.
 class UpdaterRun {
 public:
     UpdaterRun() = default;
-    ~UpdaterRun();
+    ~UpdaterRun();  // ends the process if it still runs
     UpdaterRun(const UpdaterRun&) = delete;
     UpdaterRun& operator=(const UpdaterRun&) = delete;
 
-    // Starts `program`, which inherits this process's environment and language.
     bool Start(const std::filesystem::path& program);
-
-    // The next message box of this run; nullopt when none appears within `milliseconds`.
+    // The next message box, or the progress dialog: none when the run ends or time runs out.
     std::optional<Box> WaitForBox(DWORD milliseconds = 20000);
-    // The progress dialog; null when it does not appear.
     HWND WaitForDialog(DWORD milliseconds = 20000);
     // True when the process showed no window at all before it ended.
     bool ShowedNoWindow() const { return !sawWindow_; }
-
-    // Clicks button `id` of a box or dialog.
+    // Clicks button `id`; Answer also waits until the box has gone.
     static void Press(HWND window, int id);
-    // Clicks button `id` of a message box and waits until the box has gone.
     static void Answer(const Box& box, int id);
-    // Waits until a box has gone.
-    static void WaitUntilGone(const Box& box);
-
     // The exit code; fails the test and ends the process when it does not end in time.
     int WaitForExit(DWORD milliseconds = 60000);
-
-    // Suspends or resumes the updater's thread, for steps that must not race it.
-    void Suspend();
-    void Resume();
-
-    DWORD processId() const { return info_.dwProcessId; }
-    DWORD threadId() const { return info_.dwThreadId; }
+    // Holds the updater's thread, for steps that must not race it.
+    void Suspend() { SuspendThread(info_.hThread); }
+    void Resume() { ResumeThread(info_.hThread); }
 
 private:
-    HWND FindWindowOf(bool (*accept)(HWND));
+    HWND WaitForWindow(bool (*accept)(HWND), DWORD milliseconds);
+    void End();
 
     PROCESS_INFORMATION info_{};
     bool sawWindow_ = false;
 };
 
-// The texts of a window and of one of its controls.
 std::wstring WindowText(HWND window);
 std::wstring ControlText(HWND window, int id);
