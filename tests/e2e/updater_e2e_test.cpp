@@ -192,9 +192,8 @@ TEST_F(UpdaterE2eTest, FullInstallIntoAQuotedFolder) {
               (Tree{{"Archive/", {}},
                     {"Archive/data01000.arc", data},
                     {"Archive/data01020.arc", ToBytes("more")},
-                    {"uninst.lst", ToBytes(std::string("game.exe\narchive\\data01000.arc\n"
-                                                       "archive\\data01020.arc\n\0",
-                                                       54))}}));
+                    {"uninst.lst", WrittenList({"game.exe", "archive\\data01000.arc",
+                                                "archive\\data01020.arc"})}}));
 }
 
 TEST_F(UpdaterE2eTest, JapaneseInstall) {

@@ -50,11 +50,14 @@ ScratchFolder::ScratchFolder() {
 }
 
 ScratchFolder::~ScratchFolder() {
+    RemoveTree(path_);
+}
+
+void RemoveTree(const fs::path& path) {
     std::error_code ignored;
-    // Read-only files left by a test must not keep the folder alive.
-    for (auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    for (auto& entry : fs::recursive_directory_iterator(path, ignored))
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
+    fs::remove_all(path, ignored);
 }
 
 std::u16string ScratchFolder::File(const std::string& name) const {
@@ -71,6 +74,12 @@ void WriteFile(const std::u16string& path, const Bytes& bytes) {
 Bytes ReadFile(const std::u16string& path) {
     std::ifstream in(fs::path(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes WrittenList(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return Bytes(text.begin(), text.end() + 1);
 }
 
 namespace {

@@ -37,6 +37,8 @@ private:
 };
 
 void WriteFile(const std::u16string& path, const Bytes& bytes);
+// Removes a file or folder and everything in it, read-only files included.
+void RemoveTree(const std::filesystem::path& path);
 Bytes ReadFile(const std::u16string& path);
 
 // Every file and folder below a root by relative path with "/" between components (a
@@ -47,6 +49,9 @@ Tree Snapshot(const std::filesystem::path& root);
 // Writes each file (relative path with "/", bytes) below `folder`, making its folders.
 using FileList = std::vector<std::pair<std::string, Bytes>>;
 void PutFiles(const std::filesystem::path& folder, const FileList& files);
+
+// An uninstall list as the updater writes it: each line followed by LF, then one 0 byte.
+Bytes WrittenList(const std::vector<std::string>& lines);
 
 struct FixtureEntry {
     std::string name;  // stored bytes of the name, any encoding

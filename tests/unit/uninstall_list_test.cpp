@@ -12,13 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The written form of `lines`: each followed by LF, then one 0 byte.
-Bytes Written(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return Bytes(text.begin(), text.end() + 1);
-}
-
 // Parses `text` and returns the written form, as a rewrite without new names would.
 Bytes Rewritten(const std::string& text) {
     UninstallList lists;
@@ -54,11 +47,11 @@ TEST(UninstallListParseTest, LinesAreSplitNormalisedAndOrdered) {
           "second"}},
         {std::string(2000, 'x') + "\n" + local, {std::string(2000, 'x'), utf8}},
     };
-    for (const auto& [text, lines] : rows) EXPECT_EQ(Rewritten(text), Written(lines)) << text;
+    for (const auto& [text, lines] : rows) EXPECT_EQ(Rewritten(text), WrittenList(lines)) << text;
     // A lead byte right before a line end does not take the end with it.
     const Bytes broken = Rewritten("x\x83\rnext");
     EXPECT_EQ(std::count(broken.begin(), broken.end(), '\n'), 2);
-    EXPECT_EQ(Bytes(broken.end() - 6, broken.end()), Written({"next"}));
+    EXPECT_EQ(Bytes(broken.end() - 6, broken.end()), WrittenList({"next"}));
 }
 
 // Each update of a stored list: whether it succeeds and what is stored after. A list that
@@ -78,15 +71,15 @@ TEST(UninstallListFileTest, AddsUnlistedNamesOrLeavesTheListAsItWas) {
          {u"Archive\\data01000.arc", u"", u"Archive\\data02000.arc", u"$name",
           u"archive\\DATA02000.arc", u"データ.arc"},
          true,
-         Written({"game.exe", "archive\\data01000.arc", "archive\\data02000.arc", "$name",
-                  "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc", "$setup"})},
+         WrittenList({"game.exe", "archive\\data01000.arc", "archive\\data02000.arc", "$name",
+                      "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc", "$setup"})},
         {"empty, nothing to add", "", {}, true, Bytes{0}},
         {"its own form reads back the same",
          "a.arc\nb.arc\n",
          {u"A.ARC"},
          true,
-         Written({"a.arc", "b.arc"})},
-        {"trailing zeros", std::string("a\n\0\0", 4), {u"b"}, true, Written({"a", "b"})},
+         WrittenList({"a.arc", "b.arc"})},
+        {"trailing zeros", std::string("a\n\0\0", 4), {u"b"}, true, WrittenList({"a", "b"})},
         {"bytes behind a zero", hidden, {u"b"}, false, ToBytes(hidden)},
         {"read-only", "Old\r\n", {u"new.arc"}, false, ToBytes("Old\r\n"), true},
         {"missing: not created", std::nullopt, {u"a.arc"}, false, {}},
