@@ -8,26 +8,12 @@
 
 namespace {
 
-struct Parts {
-    std::string drive, folder, name, extension;
-};
-
-bool operator==(const Parts& a, const Parts& b) {
-    return a.drive == b.drive && a.folder == b.folder && a.name == b.name &&
-           a.extension == b.extension;
-}
-
-std::ostream& operator<<(std::ostream& out, const Parts& parts) {
-    return out << '[' << parts.drive << '|' << parts.folder << '|' << parts.name << '|'
-               << parts.extension << ']';
-}
-
-// Every output starts dirty, so an output left unwritten shows.
-Parts Split(const std::string& path) {
+// The four parts joined by '|'. Every output starts dirty, so an output left unwritten shows.
+std::string Split(const std::string& path) {
     char drive[PathBufferLength] = "?", folder[PathBufferLength] = "?";
     char name[PathBufferLength] = "?", extension[PathBufferLength] = "?";
     SplitPathUtf8(drive, folder, name, extension, path.c_str());
-    return {drive, folder, name, extension};
+    return std::string(drive) + '|' + folder + '|' + name + '|' + extension;
 }
 
 TEST(SplitPath, SplitsDriveFolderNameAndExtension) {
@@ -37,23 +23,23 @@ TEST(SplitPath, SplitsDriveFolderNameAndExtension) {
         hiragana932 += "\x82\xA0";
         hiraganaUtf8 += "\xE3\x81\x82";
     }
-    const std::pair<std::string, Parts> rows[] = {
-        {"data\\sub\\file.name.arc", {"", "data\\sub\\", "file.name", ".arc"}},
-        {"C:file", {"C:", "", "file", ""}},
-        {".hvl", {"", "", "", ".hvl"}},
-        {"dir.x\\file", {"", "dir.x\\", "file", ""}},
-        {"C:\\game/data\\a.b", {"C:", "\\game/data\\", "a", ".b"}},
-        {"file.", {"", "", "file", "."}},
-        {"ab:c", {"", "", "ab:c", ""}},
-        {"", {"", "", "", ""}},
+    const std::pair<std::string, std::string> rows[] = {
+        {"data\\sub\\file.name.arc", "|data\\sub\\|file.name|.arc"},
+        {"C:file", "C:||file|"},
+        {".hvl", "|||.hvl"},
+        {"dir.x\\file", "|dir.x\\|file|"},
+        {"C:\\game/data\\a.b", "C:|\\game/data\\|a|.b"},
+        {"file.", "||file|."},
+        {"ab:c", "||ab:c|"},
+        {"", "|||"},
         // In code page 932 the second byte of 表 (95 5C) and ソ (83 5C) is a backslash.
-        {"\x95\x5C\\\x83\x5C.txt", {"", "\xE8\xA1\xA8\\", "\xE3\x82\xBD", ".txt"}},
+        {"\x95\x5C\\\x83\x5C.txt", "|\xE8\xA1\xA8\\|\xE3\x82\xBD|.txt"},
         // Each part has its limit; one past it empties every part.
-        {"C:d\\" + fits + ".e", {"C:", "d\\", fits, ".e"}},
-        {"C:d\\" + over + ".e", {"", "", "", ""}},
-        {over.substr(1) + "\\n.e", {"", "", "", ""}},
-        {"n." + over.substr(1), {"", "", "", ""}},
-        {hiragana932 + ".x", {"", "", hiraganaUtf8, ".x"}},
+        {"C:d\\" + fits + ".e", "C:|d\\|" + fits + "|.e"},
+        {"C:d\\" + over + ".e", "|||"},
+        {over.substr(1) + "\\n.e", "|||"},
+        {"n." + over.substr(1), "|||"},
+        {hiragana932 + ".x", "||" + hiraganaUtf8 + "|.x"},
     };
     for (const auto& [path, parts] : rows) EXPECT_EQ(Split(path), parts) << path;
 

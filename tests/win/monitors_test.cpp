@@ -6,43 +6,38 @@
 
 namespace {
 
-struct Placement {
-    std::vector<RECT> monitors;  // as reported, in order; none: the primary screen counts
-    int width, height;
-    POINT expected;  // left and top; the size stays
-};
-
 // The first reported monitor's size gives the centred offsets, counted from the virtual
-// screen's origin, not from that monitor's corner; halves are truncated toward zero.
+// screen's origin, not from that monitor's corner; halves are truncated toward zero. With no
+// monitor reported, the primary screen counts. The window keeps its size and comes to the top.
 TEST(Monitors, CentresByTheFirstReportedMonitorKeepingTheSize) {
-    const int screenX = GetSystemMetrics(SM_CXSCREEN), screenY = GetSystemMetrics(SM_CYSCREEN);
-    const Placement rows[] = {
-        {{{1280, 0, 3200, 1080}, {0, 0, 1280, 1024}}, 400, 200, {760, 440}},
-        {{{0, 0, 1920, 1080}}, 300, 1101, {810, -10}},
-        {{{0, 0, 1920, 1080}}, 401, 201, {759, 439}},
-        {{}, 400, 200, {(screenX - 400) / 2, (screenY - 200) / 2}},
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - 400) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - 200) / 2;
+    const struct {
+        std::vector<RECT> monitors;
+        RECT expected;  // the window starts at 3, 5 with this size
+    } rows[] = {
+        {{{1280, 0, 3200, 1080}, {0, 0, 1280, 1024}}, {760, 440, 1160, 640}},
+        {{{0, 0, 1920, 1080}}, {810, -10, 1110, 1091}},
+        {{{0, 0, 1920, 1080}}, {759, 439, 1160, 640}},
+        {{}, {left, top, left + 400, top + 200}},
     };
-    for (const Placement& row : rows) {
-        SCOPED_TRACE(row.height);
+    for (const auto& row : rows) {
+        const RECT& want = row.expected;
         FreeMonitorList();
         for (RECT rect : row.monitors) MonitorEnumProc(nullptr, nullptr, &rect, 0);
         HWND other = CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10,
                                      nullptr, nullptr, nullptr, nullptr);
-        HWND window = CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_VISIBLE, 3, 5, row.width,
-                                      row.height, nullptr, nullptr, nullptr, nullptr);
+        HWND window =
+            CreateWindowExW(0, L"Static", L"", WS_POPUP | WS_VISIBLE, 3, 5, want.right - want.left,
+                            want.bottom - want.top, nullptr, nullptr, nullptr, nullptr);
         SetWindowPos(other, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         CenterWindowOnMonitor(window);
         RECT placed{};
         GetWindowRect(window, &placed);
-        EXPECT_EQ(placed.left, row.expected.x);
-        EXPECT_EQ(placed.top, row.expected.y);
-        EXPECT_EQ(placed.right - placed.left, row.width);
-        EXPECT_EQ(placed.bottom - placed.top, row.height);
-        // And it comes to the top.
-        HWND first = GetTopWindow(nullptr);
-        while (first != nullptr && first != window && first != other)
-            first = GetWindow(first, GW_HWNDNEXT);
-        EXPECT_EQ(first, window);
+        EXPECT_TRUE(EqualRect(&placed, &want)) << placed.left << ", " << placed.top;
+        HWND below = window;
+        while (below != nullptr && below != other) below = GetWindow(below, GW_HWNDNEXT);
+        EXPECT_EQ(below, other) << "not brought above the other window";
         DestroyWindow(window);
         DestroyWindow(other);
     }
