@@ -6,12 +6,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "app/journal.h"
 #include "app/resource.h"
 #include "driver.h"
 #include "fixtures.h"
 #include "package/hash_list.h"
-#include "tools/upkg/build.h"
 
 namespace fs = std::filesystem;
 
@@ -51,20 +49,8 @@ protected:
     }
     void TearDown() override { ForgetInstallation(); }
 
-    void BuildUpdate(const FileList& files, const std::string& title = "Lumenfall 1.02",
-                     const fs::path& base = {}) {
-        // Added to what earlier builds of the test put there.
-        fs::create_directories(root_.path() / "src");
-        PutFiles(root_.path() / "src", files);
-        BuildRequest request;
-        request.stub = UpdaterProgram().u8string();
-        request.title = title;
-        request.output = program_.u8string();
-        request.source = (root_.path() / "src").u8string();
-        request.base = base.u8string();
-        request.quiet = true;
-        std::string error;
-        ASSERT_EQ(BuildPackage(request, error), BuildResult::Built) << error;
+    void BuildUpdate(const FileList& files, const std::string& title = "Lumenfall 1.02") {
+        BuildProgram(UpdaterProgram(), root_.path() / "src", files, program_, title);
     }
 
     void Installed() { SetInstalledFolder(game_.wstring()); }
@@ -146,23 +132,6 @@ TEST_F(UpdaterE2eTest, StartupOutcomes) {
         program_ = program;
         fs::remove(game_ / "update.journal");
     }
-}
-
-TEST_F(UpdaterE2eTest, InterruptedUpdateIsTakenBackBeforeTheQuestion) {
-    BuildUpdate({{"a.arc", ToBytes("new")}});
-    Installed();
-    WriteFile((game_ / "a.arc").u16string(), ToBytes("old"));
-    const Tree before = Snapshot(game_);
-    // A crash in the middle of a commit: a.arc set aside, the new file moved in.
-    fs::rename(game_ / "a.arc", game_ / "a.arc.7.old");
-    WriteFile((game_ / "a.arc").u16string(), ToBytes("new"));
-    Journal journal;
-    journal.moves.push_back({L"a.arc", L"a.arc.7.old", FILE_ATTRIBUTE_ARCHIVE});
-    ASSERT_TRUE(WriteJournal(game_.wstring().c_str(), journal));
-    UpdaterRun run;
-    StartAndAnswer(run, IDNO);
-    EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(), ExitDeclined));
-    EXPECT_EQ(Snapshot(game_), before);
 }
 
 TEST_F(UpdaterE2eTest, SecondUpdaterLeavesAtOnceWithoutAWindow) {

@@ -10,6 +10,7 @@
 #include "package/archive_format.h"
 #include "package/checksum.h"
 #include "package/hash_list.h"
+#include "tools/upkg/build.h"
 
 namespace fs = std::filesystem;
 
@@ -158,4 +159,18 @@ void PutFiles(const fs::path& folder, const FileList& files) {
         fs::create_directories(file.parent_path());
         WriteFile(file.u16string(), bytes);
     }
+}
+
+void BuildProgram(const fs::path& stub, const fs::path& source, const FileList& files,
+                  const fs::path& output, const std::string& title) {
+    RemoveTree(source);
+    PutFiles(source, files);
+    BuildRequest request;
+    request.stub = stub.u8string();
+    request.title = title;
+    request.output = output.u8string();
+    request.source = source.u8string();
+    request.quiet = true;
+    std::string error;
+    ASSERT_EQ(BuildPackage(request, error), BuildResult::Built) << error;
 }

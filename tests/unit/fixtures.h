@@ -67,6 +67,12 @@ Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries
 // header holding `title` (stored bytes), then `archive`.
 Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t imageSize = 4096);
 
+// Writes `files` below an emptied `source` and builds them into the update program `output`
+// with the packer, as a publisher would; the test fails when the packer refuses.
+void BuildProgram(const std::filesystem::path& stub, const std::filesystem::path& source,
+                  const FileList& files, const std::filesystem::path& output,
+                  const std::string& title = "Test update");
+
 struct StoredRecord {
     std::string path;  // stored bytes
     uint64_t value;

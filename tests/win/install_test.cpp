@@ -3,17 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <tuple>
 
 #include "app/resource.h"
 #include "app/updater_state.h"
 #include "fixtures.h"
-#include "package/checksum.h"
 #include "package/hash_list.h"
-#include "text/encoding.h"
-#include "tools/upkg/build.h"
 
 namespace fs = std::filesystem;
 
@@ -26,36 +22,21 @@ void SetReadOnly(const fs::path& path) {
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CancelRequested = 0;
-        InstallAborted = 0;
+        CancelRequested = InstallAborted = 0;
         ProgressDialogWindow = nullptr;
         CurrentLanguage = LanguageEnglish;
-        fs::create_directories(game_);
         WriteFile((root_.path() / "stub.exe").u16string(), WindowsProgram(4000));
     }
 
-    void Put(const fs::path& path, const Bytes& bytes) {
-        fs::create_directories(path.parent_path());
-        WriteFile(path.u16string(), bytes);
-    }
-
-    // Builds the update program from files at relative paths, as a publisher would.
     void BuildUpdate(const FileList& files) {
-        fs::remove_all(source_);
-        PutFiles(source_, files);
-        BuildRequest request;
-        request.stub = (root_.path() / "stub.exe").u8string();
-        request.title = "Test update";
-        request.output = program_.u8string();
-        request.source = source_.u8string();
-        request.quiet = true;
-        std::string error;
-        ASSERT_EQ(BuildPackage(request, error), BuildResult::Built) << error;
+        BuildProgram(root_.path() / "stub.exe", root_.path() / "src", files, program_);
     }
 
-    // A package written by hand, for layouts the packer refuses to make.
-    void StoreUpdate(const Bytes& archive) {
-        WriteFile(program_.u16string(), MakeProgramFile("Title", archive));
+    // Makes the installation folder hold just `files`.
+    void MakeGame(const FileList& files) {
+        RemoveTree(game_);
+        fs::create_directories(game_);
+        PutFiles(game_, files);
     }
 
     ResultCode Install() {
@@ -71,58 +52,42 @@ protected:
 
     ScratchFolder root_;
     fs::path game_ = root_.path() / "game";
-    fs::path source_ = root_.path() / "src";
     fs::path program_ = root_.path() / "update.exe";
 };
 
-// The shape the game ships: a hash list and 19 archives below Archive\.
-FileList ShippedShape() {
-    FileList files;
-    for (int i = 0; i < 19; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof name, "Archive/data0%d0%02d.arc", 1 + i / 5, (i % 5) * 20);
-        files.push_back({name, Pattern(1000 + 977 * i, static_cast<uint8_t>(i))});
-    }
-    return files;
-}
-
-std::string Backslashed(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 TEST_F(InstallTest, ShippedShapeInstallsMergesAndRecords) {
-    const auto files = ShippedShape();
-    BuildUpdate(files);
-    // The installed game: old versions of two archives, a read-only one, a file the
-    // update does not touch, and lists naming them.
-    Put(game_ / "Archive" / "data01000.arc", ToBytes("old 1000"));
-    Put(game_ / "Archive" / "data01020.arc", ToBytes("old 1020"));
+    // The installed game: old versions of two archives, one read-only, a file the update
+    // does not touch, and lists naming them.
+    MakeGame(
+        {{"Archive/data01000.arc", ToBytes("old 1000")},
+         {"Archive/data01020.arc", ToBytes("old 1020")},
+         {"game.exe", ToBytes("exe")},
+         {"zol.hvl", MakeHashList(HashListMagicV2, 0,
+                                  {{"game.exe", 5}, {"ARCHIVE\\DATA01000.ARC", 1}, {"gone", 2}})},
+         {"uninst.lst", ToBytes("Game.exe\r\n$Registry\r\nArchive\\data01000.arc\r\n")}});
     SetReadOnly(game_ / "Archive" / "data01020.arc");
-    Put(game_ / "game.exe", ToBytes("exe"));
-    Put(game_ / "zol.hvl",
-        MakeHashList(HashListMagicV2, 0,
-                     {{"game.exe", 5}, {"ARCHIVE\\DATA01000.ARC", 1}, {"gone.arc", 2}}));
-    Put(game_ / "uninst.lst", ToBytes("Game.exe\r\n$Registry\r\nArchive\\data01000.arc\r\n"));
-
-    ASSERT_EQ(Install(), Ok);
-
-    Tree expected;
-    expected["Archive/"] = {};
-    for (const auto& [path, bytes] : files) expected[path] = bytes;
-    expected["game.exe"] = ToBytes("exe");
-    std::vector<StoredRecord> records{{"game.exe", 5},
-                                      {"ARCHIVE\\DATA01000.ARC", ChecksumOf(files[0].second)}};
-    std::vector<std::string> lines{"game.exe", "archive\\data01000.arc"};
-    for (size_t i = 1; i < files.size(); ++i) {
-        records.push_back({Backslashed(files[i].first), ChecksumOf(files[i].second)});
-        std::string line = Backslashed(files[i].first);
-        LowercaseText(&line[0]);
-        lines.push_back(line);
+    // The update as the game ships it: 19 archives below Archive\ and the packer's hash list.
+    // A record is updated where it stands, the rest appended, and a gone file's record dropped.
+    FileList files;
+    std::vector<StoredRecord> records{{"game.exe", 5}};
+    std::vector<std::string> lines{"game.exe"};
+    for (int i = 0; i < 19; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "data0%d0%02d.arc", 1 + i / 5, (i % 5) * 20);
+        files.push_back({"Archive/" + std::string(name), Pattern(1000 + 977 * i, i)});
+        records.push_back({i == 0 ? "ARCHIVE\\DATA01000.ARC" : "Archive\\" + std::string(name),
+                           ChecksumOf(files.back().second)});
+        lines.push_back("archive\\" + std::string(name));
     }
     lines.push_back("$registry");
-    expected["zol.hvl"] = MakeHashList(HashListMagicV2, 0, records);
-    expected["uninst.lst"] = WrittenList(lines);
+    BuildUpdate(files);
+
+    ASSERT_EQ(Install(), Ok);
+    Tree expected{{"Archive/", {}},
+                  {"game.exe", ToBytes("exe")},
+                  {"zol.hvl", MakeHashList(HashListMagicV2, 0, records)},
+                  {"uninst.lst", WrittenList(lines)}};
+    expected.insert(files.begin(), files.end());
     EXPECT_EQ(Snapshot(game_), expected);
 }
 
@@ -133,7 +98,16 @@ TEST_F(InstallTest, InstallsWhatThePackageSaysWhereItSays) {
     auto program = [](FixtureFormat format, std::vector<FixtureEntry> entries) {
         return MakeProgramFile("T", MakeArchive(format, entries));
     };
-    const Bytes emptyList = MakeHashList(HashListMagicV2, 0, {});
+    // The most entries a package may hold.
+    std::vector<FixtureEntry> most;
+    Tree mostAfter;
+    std::vector<std::string> names;
+    for (int i = 0; i < 256; ++i) {
+        names.push_back("f" + std::to_string(i));
+        most.push_back({names.back(), ToBytes(std::to_string(i))});
+        mostAfter[names.back()] = most.back().data;
+    }
+    mostAfter["uninst.lst"] = WrittenList(names);
     const struct {
         const char* name;
         Bytes program;
@@ -164,41 +138,33 @@ TEST_F(InstallTest, InstallsWhatThePackageSaysWhereItSays) {
          program(FixtureFormat::Arc20,
                  {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}})},
                   {"empty.arc", {}}}),
-         {{"zol.hvl", emptyList}},
+         {{"zol.hvl", MakeHashList(HashListMagicV2, 0, {})}},
          UninstallListFailed,
          {{"empty.arc", {}}, {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"empty.arc", 0}})}}},
-        {"no entries, no zol.hvl",
+        {"no entries",
          program(FixtureFormat::Arc20, {}),
          {{"uninst.lst", {0}}},
          Ok,
          {{"uninst.lst", {0}}}},
+        {"256 entries",
+         program(FixtureFormat::PackFile, most),
+         {{"uninst.lst", {0}}},
+         Ok,
+         mostAfter},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        fs::remove_all(game_);
-        PutFiles(game_, row.game);
+        MakeGame(row.game);
         WriteFile(program_.u16string(), row.program);
         EXPECT_EQ(Install(), row.expected);
         EXPECT_EQ(Snapshot(game_), row.after);
     }
 }
 
-TEST_F(InstallTest, PackageOfExactly256EntriesInstalls) {
-    std::vector<FixtureEntry> entries;
-    for (int i = 0; i < 256; ++i)
-        entries.push_back({"f" + std::to_string(i), ToBytes(std::to_string(i))});
-    StoreUpdate(MakeArchive(FixtureFormat::PackFile, entries));
-    Put(game_ / "uninst.lst", {0});
-    ASSERT_EQ(Install(), Ok);
-    EXPECT_EQ(Snapshot(game_).size(), 257u);
-    EXPECT_EQ(ReadFile((game_ / "f255").u16string()), ToBytes("255"));
-}
-
 // Every package that must be refused: the result, and nothing written anywhere, not even
 // outside the installation folder; no temporary file left behind.
 TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
-    const auto files = ShippedShape();
-    BuildUpdate(files);
+    BuildUpdate({{"Archive/data01000.arc", Pattern(3000, 1)}, {"z.arc", Pattern(3000, 2)}});
     const Bytes good = ReadFile(program_.u16string());
     auto changed = [&](size_t at, uint8_t value) {
         Bytes copy = good;
@@ -225,9 +191,9 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
          Bytes(good.begin(), good.begin() + ArchiveOffset - 1), PackageDamaged},
         {"unknown archive magic", changed(ArchiveOffset, 'X'), PackageIndexUnreadable},
         {"data cut short", Bytes(good.begin(), good.end() - 1), PackageDamaged},
-        // The earlier archives were copied and verified before the last one failed.
-        {"a changed byte in the last archive",
-         changed(good.size() - 10, good[good.size() - 10] ^ 1), PackageDamaged},
+        // The earlier entries were copied and verified before the last one failed.
+        {"a changed byte in the last entry", changed(good.size() - 10, good[good.size() - 10] ^ 1),
+         PackageDamaged},
         {"257 entries", MakeProgramFile("T", MakeArchive(FixtureFormat::PackFile, tooMany)),
          PackageDamaged},
         {"a parent folder", recorded("..\\evil.dll", "evil.dll"), PackageDamaged},
@@ -249,20 +215,17 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        fs::remove_all(game_);
-        Put(game_ / "a.arc", ToBytes("old"));
-        Put(game_ / "Sub" / "kept", ToBytes("kept"));
-        Put(game_ / "uninst.lst", {0});
-        // The shipped shape's records need Archive\; the last row shows why.
+        MakeGame({{"a.arc", ToBytes("old")}, {"Sub/kept", ToBytes("kept")}, {"uninst.lst", {0}}});
+        // The good package's record needs Archive\; the last row shows why.
         if (&row != &rows[std::size(rows) - 1])
-            Put(game_ / "Archive" / "data01000.arc", ToBytes("old"));
+            PutFiles(game_, {{"Archive/data01000.arc", ToBytes("old")}});
         WriteFile(program_.u16string(), row.program);
         const Tree around = Snapshot(root_.path());
         EXPECT_EQ(Install(), row.expected);
         EXPECT_EQ(Snapshot(root_.path()), around);
     }
     // A path that does not fit the path buffers with the folder and ".tmp".
-    StoreUpdate(MakeArchive(FixtureFormat::Arc20, {{std::string(95, 'n'), {}}}));
+    WriteFile(program_.u16string(), archive({{std::string(95, 'n'), {}}}));
     const std::wstring longFolder = (game_ / std::wstring(700, L'x')).wstring();
     EXPECT_EQ(InstallUpdateFrom(program_.wstring().c_str(), longFolder.c_str()), PackageDamaged);
     EXPECT_EQ(InstallUpdateFrom((root_.path() / "missing.exe").wstring().c_str(),
@@ -273,26 +236,23 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
 TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
     BuildUpdate(
         {{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", ToBytes("new c")}});
-    Put(game_ / "a.arc", ToBytes("old a"));
+    MakeGame({{"a.arc", ToBytes("old a")},
+              {"c.arc", ToBytes("old c")},
+              {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}})},
+              {"uninst.lst", ToBytes("a.arc\n")}});
     SetReadOnly(game_ / "a.arc");
-    Put(game_ / "c.arc", ToBytes("old c"));
-    Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}}));
-    Put(game_ / "uninst.lst", ToBytes("a.arc\n"));
     const Tree before = Snapshot(game_);
-    {
-        // Another program holds c.arc open without sharing: its move fails.
-        HANDLE held = CreateFileW((game_ / "c.arc").wstring().c_str(), GENERIC_READ, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(Install(), InstallFailed);
-        CloseHandle(held);
-    }
+    // Another program holds c.arc open without sharing: its move fails.
+    HANDLE held = CreateFileW((game_ / "c.arc").wstring().c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Install(), InstallFailed);
+    CloseHandle(held);
     EXPECT_EQ(Snapshot(game_), before);
-
     // Released, the same update goes through and replaces the read-only file; a file that
     // holds the name it would first set a.arc aside under is left alone.
     const std::string aside = "a.arc." + std::to_string(GetCurrentProcessId()) + ".old";
-    Put(game_ / aside, ToBytes("the player's"));
+    PutFiles(game_, {{aside, ToBytes("the player's")}});
     EXPECT_EQ(Install(), Ok);
     EXPECT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("new a"));
     EXPECT_EQ(ReadFile((game_ / "c.arc").u16string()), ToBytes("new c"));
@@ -309,14 +269,14 @@ DWORD RunCrash(const std::wstring& arguments) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return 1000;
-    WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 1000;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
     return code;
 }
 
@@ -325,12 +285,11 @@ TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
                  {"b.arc", ToBytes("new b")},
                  {"Sub/c.arc", ToBytes("new c")}});
     auto makeGame = [&] {
-        RemoveTree(game_);
-        Put(game_ / "a.arc", ToBytes("old a"));
+        MakeGame({{"a.arc", ToBytes("old a")},
+                  {"Sub/c.arc", ToBytes("old c")},
+                  {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}, {"gone", 2}})},
+                  {"uninst.lst", ToBytes("a.arc\n")}});
         SetReadOnly(game_ / "a.arc");
-        Put(game_ / "Sub" / "c.arc", ToBytes("old c"));
-        Put(game_ / "zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}, {"gone", 2}}));
-        Put(game_ / "uninst.lst", ToBytes("a.arc\n"));
     };
     const std::wstring install =
         L"install \"" + program_.wstring() + L"\" \"" + game_.wstring() + L"\" ";
@@ -366,8 +325,7 @@ TEST_F(InstallTest, FolderWithoutWriteRightsFailsAndChangesNothing) {
     // The test script makes this folder, holding a.arc ("old") and an empty uninst.lst.
     const char* folder = std::getenv("UPDATER_TEST_READONLY_FOLDER");
     if (folder == nullptr || *folder == 0)
-        GTEST_SKIP()
-            << "no folder without write rights was prepared (UPDATER_TEST_READONLY_FOLDER)";
+        GTEST_SKIP() << "no folder without write rights (UPDATER_TEST_READONLY_FOLDER)";
     game_ = fs::u8path(folder);
     ASSERT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("old"));
     BuildUpdate({{"a.arc", ToBytes("new")}});
@@ -380,10 +338,7 @@ TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
     if (smallDisk == nullptr || *smallDisk == 0)
         GTEST_SKIP() << "no small file system was mounted (UPDATER_TEST_SMALL_DISK); needs root";
     game_ = fs::u8path(smallDisk) / "game";
-    fs::remove_all(game_);
-    fs::create_directories(game_);
-    Put(game_ / "big.arc", ToBytes("old"));
-    Put(game_ / "uninst.lst", {0});
+    MakeGame({{"big.arc", ToBytes("old")}, {"uninst.lst", {0}}});
     // Too large for the disk: refused before anything is written.
     BuildUpdate({{"big.arc", Pattern(8 << 20, 3)}});
     ExpectRefusedUnchanged(InstallFailed);
@@ -397,9 +352,8 @@ TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
         if (!fs::exists(journal) || fs::exists(filler)) return;
         std::FILE* file = _wfopen(filler.wstring().c_str(), L"wb");
         const std::vector<char> block(1 << 16, 'f');
-        while (file != nullptr &&
-               std::fwrite(block.data(), 1, block.size(), file) == block.size()) {
-        }
+        while (file != nullptr && std::fwrite(block.data(), 1, block.size(), file) == block.size())
+            continue;
         if (file != nullptr) std::fclose(file);
     };
     BuildUpdate({{"big.arc", Pattern(2 << 20, 3)}});
@@ -407,7 +361,7 @@ TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
     FileStepHook = nullptr;
     EXPECT_TRUE(fs::exists(filler));
     fs::remove(filler);
-    fs::remove_all(game_);
+    RemoveTree(game_);
 }
 
 // Records every range and position a bar is given, with the temporary file's size then.
@@ -432,7 +386,7 @@ LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 TEST_F(InstallTest, LargeEntryMovesTheBarsChunkByChunk) {
     BuildUpdate({{"big.arc", Pattern(3000000, 9)}});
-    Put(game_ / "uninst.lst", {0});
+    MakeGame({{"uninst.lst", {0}}});
     INITCOMMONCONTROLSEX init{sizeof init, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&init);
     // The dialog's controls, on a window standing in for it.
@@ -468,8 +422,7 @@ TEST_F(InstallTest, LargeEntryMovesTheBarsChunkByChunk) {
 // the folder as it was.
 TEST_F(InstallTest, CancelAndQuitStopTheInstall) {
     BuildUpdate({{"a.arc", ToBytes("new")}});
-    Put(game_ / "a.arc", ToBytes("old"));
-    Put(game_ / "uninst.lst", {0});
+    MakeGame({{"a.arc", ToBytes("old")}, {"uninst.lst", {0}}});
     for (const auto& [cancel, quit, expected] :
          {std::tuple{1, false, Cancelled}, {0, true, Interrupted}, {1, true, Cancelled}}) {
         SCOPED_TRACE(expected);
