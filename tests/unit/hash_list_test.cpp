@@ -23,7 +23,6 @@ HashListHeader Header(const char* magic, uint32_t count, uint32_t reserved = 0) 
 // "データ" in code page 932 and in UTF-8; "ソ" ends in the byte of a backslash in 932.
 const std::string Data932 = "\x83\x66\x81\x5B\x83\x5E";
 const std::string DataUtf8 = "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF";
-const std::string So932 = "\x83\x5C";
 const std::string SoUtf8 = "\xE3\x82\xBD";
 
 class HashListFileTest : public ::testing::Test {
@@ -108,27 +107,21 @@ TEST_F(HashListFileTest, PathsTooLongForTheirFieldAreLeftOutNotCut) {
     EXPECT_EQ(ReadFile(path_), MakeHashList(HashListMagicV2, 0, {{longest2, 5}}));
 }
 
+// By the last component, folding ASCII case only, the first match winning.
 TEST(HashListRulesTest, LookupFindsFirstRecordByLastComponentFoldingAsciiCase) {
-    const std::vector<HashListEntry> list{
-        {"Archive\\data01000.arc", 1},
-        {"Other\\DATA01000.ARC", 2},
-        {"Archive/slash.arc", 3},
-        {"Archive\\" + SoUtf8 + ".arc", 4},
-        {"Archive\\" + DataUtf8 + ".arc", 5},
-        {"noext", 6},
-    };
-    auto value = [&](const std::string& name) {
+    const std::vector<HashListEntry> list{{"Archive\\data01000.arc", 1},
+                                          {"Other\\DATA01000.ARC", 2},
+                                          {"Archive/slash.arc", 3},
+                                          {"Archive\\" + SoUtf8 + ".arc", 4},
+                                          {"Archive\\" + DataUtf8 + ".arc", 5},
+                                          {"noext", 6}};
+    const std::pair<std::string, uint64_t> rows[] = {
+        {"DATA01000.arc", 1}, {"slash.arc", 3}, {SoUtf8 + ".ARC", 4}, {DataUtf8 + ".arc", 5},
+        {"NoExt", 6},         {"data01000", 0}, {"Archive", 0},       {"missing.arc", 0}};
+    for (const auto& [name, value] : rows) {
         const HashListEntry* record = FindRecordForEntry(list, name);
-        return record ? record->value : 0;
-    };
-    EXPECT_EQ(value("DATA01000.arc"), 1u);
-    EXPECT_EQ(value("slash.arc"), 3u);
-    EXPECT_EQ(value(SoUtf8 + ".ARC"), 4u);
-    EXPECT_EQ(value(DataUtf8 + ".arc"), 5u);
-    EXPECT_EQ(value("NoExt"), 6u);
-    EXPECT_EQ(value("data01000"), 0u);
-    EXPECT_EQ(value("Archive"), 0u);
-    EXPECT_EQ(value("missing.arc"), 0u);
+        EXPECT_EQ(record ? record->value : 0, value) << name;
+    }
 }
 
 TEST(HashListRulesTest, PruneDropsMissingFilesAndKeepsFoldersAndUnformablePaths) {
