@@ -35,10 +35,10 @@ TEST(UninstallListParseTest, LinesAreSplitNormalisedAndOrdered) {
         // Repeats once, at their first place; $ lines last.
         {"b.arc\nA.ARC\nB.ARC\na.arc\n$X\n  $y\n$x\nc", {"b.arc", "a.arc", "c", "$x", "$y"}},
         // Code page 932 comes out in UTF-8; a trail byte equal to a letter is not folded.
-        {"\x83\x66\x81\x5B\x83\x5E\\ABC.arc\n\x83\x5C"
+        {"\x83\x66\x81\x5B\x83\x5E\\ABC.arc\n\x83\x41"
          "A",
          {"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\\abc.arc",
-          "\xE3\x82\xBD"
+          "\xE3\x82\xA2"
           "a"}},
         {"\xEF\xBB\xBF"
          "First\nsecond",
