@@ -1,6 +1,6 @@
 // The real updater.exe, driven through its windows under Wine. The Japanese pass runs the
-// scenarios named *Japanese* with a Japanese user interface language, which the updater
-// inherits; the texts a scenario expects follow the session's language.
+// scenarios named Japanese* and those of the progress dialog with a Japanese user interface
+// language, which the updater inherits; the texts a scenario expects follow the language.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -231,9 +231,11 @@ TEST_F(UpdaterE2eTest, LongTitleIsShortenedInTheMiddleOfTheCaption) {
     EXPECT_EQ(run.WaitForExit(), ExitDeclined);
 }
 
-// Runs whose dialog must be caught while it copies a large entry: the driver pauses the
-// updater once the big entry's temporary file exists, checks that copying has not finished,
-// queues its input and lets it go on; the updater handles it at its next pump.
+// Input while the dialog copies a large entry: the driver pauses the updater once the big
+// entry's temporary file exists, checks that copying has not finished, reads the dialog as a
+// person sees it (without sending to the held thread), queues the input and lets it go on;
+// the updater handles it at its next pump.
+// Both language passes run these.
 class ProgressDialogE2eTest : public UpdaterE2eTest {
 protected:
     static constexpr size_t BigSize = 256u << 20;
@@ -242,7 +244,6 @@ protected:
         UpdaterE2eTest::SetUp();
         BuildUpdate(
             {{"Archive/big.arc", Pattern(BigSize, 3)}, {"Archive/data01000.arc", ToBytes("new")}});
-        Installed();
     }
 
     HWND PauseWhileCopying(UpdaterRun& run) {
@@ -256,15 +257,10 @@ protected:
         const uintmax_t copied = fs::file_size(temporary, ec);
         EXPECT_FALSE(ec) << "copying never began";
         EXPECT_LT(copied, BigSize) << "copying finished before the driver could pause it";
-        return dialog;
-    }
-
-    // Cancel, then the question answered Yes: nothing installed and nothing said. On the
-    // way, the classes of the dialog's controls as the system made them.
-    void CancelConfirmed(const wchar_t* button, const wchar_t* question) {
-        UpdaterRun run;
-        HWND dialog = PauseWhileCopying(run);
-        EXPECT_EQ(ControlText(dialog, IDC_CANCEL), button);
+        EXPECT_EQ(WindowText(dialog), Title);
+        EXPECT_EQ(ControlText(dialog, IDC_STATUS), Text(L"Installing \"Archive\\big.arc\".",
+                                                        L"\"Archive\\big.arc\"をインストール中"));
+        EXPECT_EQ(ControlText(dialog, IDC_CANCEL), Text(L"Cancel", L"中止"));
         for (const auto& [id, name] : {std::pair{IDC_CANCEL, L"Button"},
                                        {IDC_STATUS, L"Static"},
                                        {IDC_ENTRY_BAR, PROGRESS_CLASSW},
@@ -275,75 +271,65 @@ protected:
         }
         EXPECT_EQ(GetWindowLongW(dialog, GWL_STYLE) & (WS_POPUP | WS_CAPTION | WS_SYSMENU),
                   WS_POPUP | WS_CAPTION);
-        UpdaterRun::Press(dialog, IDC_CANCEL);
-        run.Resume();
-        std::optional<Box> asked = run.WaitForBox();
-        ASSERT_TRUE(asked);
-        EXPECT_EQ(asked->text, question);
-        UpdaterRun::Answer(*asked, IDYES);
-        EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(), Cancelled));
-        ExpectNothingInstalled();
-    }
-
-    void ExpectNothingInstalled() {
-        EXPECT_EQ(Snapshot(game_), (Tree{{"Archive/", {}},
-                                         {"Archive/data01000.arc", ToBytes("old")},
-                                         {"uninst.lst", ToBytes("Game.exe\r\n")}}));
+        RECT box;
+        GetWindowRect(dialog, &box);
+        EXPECT_EQ(box.left, (GetSystemMetrics(SM_CXSCREEN) - (box.right - box.left)) / 2);
+        EXPECT_EQ(box.top, (GetSystemMetrics(SM_CYSCREEN) - (box.bottom - box.top)) / 2);
+        return dialog;
     }
 };
 
-TEST_F(ProgressDialogE2eTest, CancelAnsweredNoGoesOnAndShowsTheDialogAsItIs) {
-    UpdaterRun run;
-    HWND dialog = PauseWhileCopying(run);
-    UpdaterRun::Press(dialog, IDC_CANCEL);
-    run.Resume();
-    std::optional<Box> question = run.WaitForBox();
-    ASSERT_TRUE(question);
-    EXPECT_EQ(question->text, L"Cancel the installation?");
-    EXPECT_EQ(question->defaultButton, IDNO);
-
-    // While the question is open the copy waits: read the dialog as a person sees it.
-    EXPECT_EQ(WindowText(dialog), Title);
-    EXPECT_EQ(ControlText(dialog, IDC_STATUS), L"Installing \"Archive\\big.arc\".");
-    EXPECT_EQ(ControlText(dialog, IDC_CANCEL), L"Cancel");
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_ENTRY_BAR), PBM_GETRANGE, FALSE, 0), 65535);
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PACKAGE_BAR), PBM_GETRANGE, FALSE, 0), 3);
-    EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PACKAGE_BAR), PBM_GETPOS, 0, 0), 1);
-    RECT box;
-    GetWindowRect(dialog, &box);
-    EXPECT_EQ(box.left, (GetSystemMetrics(SM_CXSCREEN) - (box.right - box.left)) / 2);
-    EXPECT_EQ(box.top, (GetSystemMetrics(SM_CYSCREEN) - (box.bottom - box.top)) / 2);
-
-    UpdaterRun::Answer(*question, IDNO);
-    EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(L"Installation complete."), Ok));
-    EXPECT_EQ(ReadFile((game_ / "Archive" / "big.arc").u16string()).size(), BigSize);
-}
-
-TEST_F(ProgressDialogE2eTest, CancelConfirmedLeavesNothingAndSaysNothing) {
-    CancelConfirmed(L"Cancel", L"Cancel the installation?");
-}
-
-TEST_F(ProgressDialogE2eTest, JapaneseCancelConfirmedLeavesNothingAndSaysNothing) {
-    if (!JapaneseSession()) GTEST_SKIP() << "runs with a Japanese user interface language";
-    CancelConfirmed(L"中止", L"インストールを中止しますか？");
-}
-
-TEST_F(ProgressDialogE2eTest, ClosingTheDialogInterruptsAndEscapeOrAltF4DoNothing) {
-    {
+TEST_F(ProgressDialogE2eTest, CancelClosingEscapeAndAltF4) {
+    const Tree before = Snapshot(game_);
+    const std::wstring complete = Text(L"Installation complete.", L"インストールが完了しました。");
+    const std::wstring cancel = Text(L"Cancel the installation?", L"インストールを中止しますか？");
+    const struct {
+        const char* name;
+        void (*input)(HWND dialog);
+        int answer;            // to the question Cancel asks; 0: none asked
+        std::wstring outcome;  // the last box's text; empty: none
+        int code;
+    } rows[] = {
+        {"Cancel answered No goes on", [](HWND d) { UpdaterRun::Press(d, IDC_CANCEL); }, IDNO,
+         complete, Ok},
+        {"Cancel answered Yes: nothing installed, nothing said",
+         [](HWND d) { UpdaterRun::Press(d, IDC_CANCEL); }, IDYES, L"", Cancelled},
+        {"closing the dialog", [](HWND d) { PostMessageW(d, WM_CLOSE, 0, 0); }, 0, L"",
+         Interrupted},
+        {"Escape and Alt+F4 do nothing",
+         [](HWND d) {
+             PostMessageW(d, WM_KEYDOWN, VK_ESCAPE, 0);
+             PostMessageW(d, WM_KEYUP, VK_ESCAPE, 0);
+             PostMessageW(d, WM_SYSCOMMAND, SC_CLOSE, 0);
+         },
+         0, complete, Ok},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        UpdaterE2eTest::SetUp();
+        Installed();
         UpdaterRun run;
-        HWND dialog = PauseWhileCopying(run);
-        PostMessageW(dialog, WM_CLOSE, 0, 0);
+        row.input(PauseWhileCopying(run));
         run.Resume();
-        EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(), Interrupted));
-        ExpectNothingInstalled();
+        if (row.answer != 0) {
+            std::optional<Box> question = run.WaitForBox();
+            ASSERT_TRUE(question);
+            EXPECT_EQ(question->text, cancel);
+            EXPECT_EQ(question->defaultButton, IDNO);
+            // While the question is open the copy waits and the dialog answers.
+            HWND dialog = GetWindow(question->window, GW_OWNER);
+            EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_ENTRY_BAR), PBM_GETRANGE, 0, 0), 65535);
+            EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PACKAGE_BAR), PBM_GETRANGE, 0, 0), 3);
+            EXPECT_EQ(SendMessageW(GetDlgItem(dialog, IDC_PACKAGE_BAR), PBM_GETPOS, 0, 0), 1);
+            UpdaterRun::Answer(*question, row.answer);
+        }
+        EXPECT_EQ(Outcome(run), std::make_pair(row.outcome, row.code));
+        if (row.code != Ok) {
+            EXPECT_EQ(Snapshot(game_), before);
+        } else {
+            EXPECT_EQ(ReadFile((game_ / "Archive" / "big.arc").u16string()).size(), BigSize);
+        }
     }
-    UpdaterRun run;
-    HWND dialog = PauseWhileCopying(run);
-    PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
-    PostMessageW(dialog, WM_KEYUP, VK_ESCAPE, 0);
-    PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    run.Resume();
-    EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(L"Installation complete."), Ok));
 }
 
 }  // namespace
