@@ -154,10 +154,19 @@ Tree Snapshot(const fs::path& root) {
 }
 
 void PutFiles(const fs::path& folder, const FileList& files) {
-    for (const auto& [path, bytes] : files) {
+    const std::string readOnly = " (read-only)";
+    for (auto [path, bytes] : files) {
+        const bool locked =
+            path.size() > readOnly.size() &&
+            path.compare(path.size() - readOnly.size(), readOnly.size(), readOnly) == 0;
+        if (locked) path.resize(path.size() - readOnly.size());
         const fs::path file = folder / fs::u8path(path);
         fs::create_directories(file.parent_path());
         WriteFile(file.u16string(), bytes);
+        if (locked)
+            fs::permissions(
+                file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                fs::perm_options::remove);
     }
 }
 

@@ -46,7 +46,8 @@ Bytes ReadFile(const std::u16string& path);
 using Tree = std::map<std::string, Bytes>;
 Tree Snapshot(const std::filesystem::path& root);
 
-// Writes each file (relative path with "/", bytes) below `folder`, making its folders.
+// Writes each file (relative path with "/", bytes) below `folder`, making its folders; a
+// path ending in " (read-only)" names a file to make read-only, as Snapshot shows it.
 using FileList = std::vector<std::pair<std::string, Bytes>>;
 void PutFiles(const std::filesystem::path& folder, const FileList& files);
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
 
 #include "fixtures.h"
 
@@ -57,48 +56,39 @@ TEST(UninstallListParseTest, LinesAreSplitNormalisedAndOrdered) {
 // Each update of a stored list: whether it succeeds and what is stored after. A list that
 // cannot be rewritten whole stays byte for byte as it was, and no temporary file is left.
 TEST(UninstallListFileTest, AddsUnlistedNamesOrLeavesTheListAsItWas) {
-    const std::string hidden("a\n\0more\n", 8);
+    const Bytes hidden = ToBytes(std::string("a\n\0more\n", 8)), old = ToBytes("Old\r\n");
     const struct {
         const char* name;
-        std::optional<std::string> stored;  // none: no list
+        Tree before;
         std::vector<std::u16string> names;
-        bool ok;
-        Bytes after;
-        bool readOnly = false;
+        Bytes after;  // the list written; none: refused, the folder as it was
     } rows[] = {
         {"names added once, $ lines last",
-         "$Setup\r\nGame.exe\r\nARCHIVE\\DATA01000.ARC\r\n",
+         {{"uninst.lst", ToBytes("$Setup\r\nGame.exe\r\nARCHIVE\\DATA01000.ARC\r\n")}},
          {u"Archive\\data01000.arc", u"", u"Archive\\data02000.arc", u"$name",
           u"archive\\DATA02000.arc", u"データ.arc"},
-         true,
          WrittenList({"game.exe", "archive\\data01000.arc", "archive\\data02000.arc", "$name",
                       "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc", "$setup"})},
-        {"empty, nothing to add", "", {}, true, Bytes{0}},
+        {"empty, nothing to add", {{"uninst.lst", {}}}, {}, Bytes{0}},
         {"its own form reads back the same",
-         "a.arc\nb.arc\n",
+         {{"uninst.lst", WrittenList({"a.arc", "b.arc"})}},
          {u"A.ARC"},
-         true,
          WrittenList({"a.arc", "b.arc"})},
-        {"trailing zeros", std::string("a\n\0\0", 4), {u"b"}, true, WrittenList({"a", "b"})},
-        {"bytes behind a zero", hidden, {u"b"}, false, ToBytes(hidden)},
-        {"read-only", "Old\r\n", {u"new.arc"}, false, ToBytes("Old\r\n"), true},
-        {"missing: not created", std::nullopt, {u"a.arc"}, false, {}},
+        {"trailing zeros",
+         {{"uninst.lst", ToBytes(std::string("a\n\0\0", 4))}},
+         {u"b"},
+         WrittenList({"a", "b"})},
+        {"bytes behind a zero", {{"uninst.lst", hidden}}, {u"b"}, {}},
+        {"read-only", {{"uninst.lst (read-only)", old}}, {u"new.arc"}, {}},
+        {"missing: not created", {}, {u"a.arc"}, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ScratchFolder folder;
-        const std::u16string path = folder.File("uninst.lst");
-        if (row.stored) WriteFile(path, ToBytes(*row.stored));
-        if (row.readOnly)
-            fs::permissions(
-                fs::path(path),
-                fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                fs::perm_options::remove);
-        EXPECT_EQ(UpdateUninstallList(folder.path().u16string().c_str(), row.names), row.ok);
-        Tree expected;
-        if (row.stored)
-            expected[row.readOnly ? "uninst.lst (read-only)" : "uninst.lst"] = row.after;
-        EXPECT_EQ(Snapshot(folder.path()), expected);
+        PutFiles(folder.path(), FileList(row.before.begin(), row.before.end()));
+        const bool ok = UpdateUninstallList(folder.path().u16string().c_str(), row.names);
+        EXPECT_EQ(ok, !row.after.empty());
+        EXPECT_EQ(Snapshot(folder.path()), (ok ? Tree{{"uninst.lst", row.after}} : row.before));
     }
 }
 

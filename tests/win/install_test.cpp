@@ -15,10 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void SetReadOnly(const fs::path& path) {
-    SetFileAttributesW(path.wstring().c_str(), FILE_ATTRIBUTE_READONLY);
-}
-
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -65,7 +61,6 @@ TEST_F(InstallTest, ShippedShapeInstallsMergesAndRecords) {
          {"zol.hvl", MakeHashList(HashListMagicV2, 0,
                                   {{"game.exe", 5}, {"ARCHIVE\\DATA01000.ARC", 1}, {"gone", 2}})},
          {"uninst.lst", ToBytes("Game.exe\r\n$Registry\r\nArchive\\data01000.arc\r\n")}});
-    SetReadOnly(game_ / "Archive" / "data01020.arc");
     // The update as the game ships it: 19 archives below Archive\ and the packer's hash list.
     // A record is updated where it stands, the rest appended, and a gone file's record dropped.
     FileList files;
@@ -236,11 +231,10 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
 TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
     BuildUpdate(
         {{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", ToBytes("new c")}});
-    MakeGame({{"a.arc", ToBytes("old a")},
+    MakeGame({{"a.arc (read-only)", ToBytes("old a")},
               {"c.arc", ToBytes("old c")},
               {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}})},
               {"uninst.lst", ToBytes("a.arc\n")}});
-    SetReadOnly(game_ / "a.arc");
     const Tree before = Snapshot(game_);
     // Another program holds c.arc open without sharing: its move fails.
     HANDLE held = CreateFileW((game_ / "c.arc").wstring().c_str(), GENERIC_READ, 0, nullptr,
@@ -284,13 +278,11 @@ TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
     BuildUpdate({{"a.arc", ToBytes("new a")},
                  {"b.arc", ToBytes("new b")},
                  {"Sub/c.arc", ToBytes("new c")}});
-    auto makeGame = [&] {
-        MakeGame({{"a.arc", ToBytes("old a")},
-                  {"Sub/c.arc", ToBytes("old c")},
-                  {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}, {"gone", 2}})},
-                  {"uninst.lst", ToBytes("a.arc\n")}});
-        SetReadOnly(game_ / "a.arc");
-    };
+    const FileList game{{"a.arc (read-only)", ToBytes("old a")},
+                        {"Sub/c.arc", ToBytes("old c")},
+                        {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}, {"gone", 2}})},
+                        {"uninst.lst", ToBytes("a.arc\n")}};
+    auto makeGame = [&] { MakeGame(game); };
     const std::wstring install =
         L"install \"" + program_.wstring() + L"\" \"" + game_.wstring() + L"\" ";
     const std::wstring recover = L"recover \"" + game_.wstring() + L"\" ";
