@@ -63,15 +63,12 @@ TEST_F(HashListFileTest, RoundTripKeepsTheReservedFieldAndWritesCodePage932) {
 }
 
 TEST_F(HashListFileTest, DamagedListsFail) {
-    Bytes valid = MakeHashList(HashListMagicV2, 0, {{"a", 1}, {"b", 2}});
-    Bytes threePromised = MakeHashList(HashListMagicV2, 0, {{"a", 1}, {"b", 2}}, 3);
-    Bytes badMagic = valid;
-    badMagic[7] = 'x';
+    const Bytes valid = MakeHashList(HashListMagicV2, 0, {{"a", 1}, {"b", 2}});
     const std::pair<const char*, Bytes> cases[] = {
         {"empty file", {}},
         {"short header", Bytes(valid.begin(), valid.begin() + 15)},
-        {"magic of neither version", badMagic},
-        {"count 3 with two records", threePromised},
+        {"magic of neither version", MakeHashList("ZHV_V9__", 0, {{"a", 1}})},
+        {"count 3 with two records", MakeHashList(HashListMagicV2, 0, {{"a", 1}, {"b", 2}}, 3)},
         {"count near the top", MakeHashList(HashListMagicV1, 0, {{"a", 1}}, 0xFFFFFFFE)},
         {"version 2 path fills its field",
          MakeHashList(HashListMagicV2, 0, {{std::string(248, 'p'), 1}})},
@@ -88,13 +85,10 @@ TEST_F(HashListFileTest, DamagedListsFail) {
 }
 
 TEST_F(HashListFileTest, FailedWriteLeavesTheOldListAndNoTemporaryFile) {
-    Bytes original = MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}});
-    WriteFile(path_, original);
-    fs::permissions(fs::path(path_), fs::perms::all, fs::perm_options::remove);
-    fs::permissions(fs::path(path_), fs::perms::owner_read, fs::perm_options::add);
+    const Tree before{{"zol.hvl (read-only)", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}})}};
+    PutFiles(folder_.path(), FileList(before.begin(), before.end()));
     EXPECT_FALSE(WriteHashList(Header(HashListMagicV2, 1), {{"b.arc", 2}}, path_.c_str()));
-    EXPECT_EQ(ReadFile(path_), original);
-    EXPECT_FALSE(fs::exists(fs::path(path_ + u".tmp")));
+    EXPECT_EQ(Snapshot(folder_.path()), before);
 }
 
 TEST_F(HashListFileTest, PathsTooLongForTheirFieldAreLeftOutNotCut) {
