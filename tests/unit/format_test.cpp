@@ -2,49 +2,40 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
+// Formats `format` with up to two arguments (null: absent) into 20 bytes marked '#', of
+// which `capacity` are given; the result, and every byte of the buffer after.
+std::pair<int, std::string> Format(const char* format, size_t capacity, const char* a = nullptr,
+                                   const char* b = nullptr) {
+    char buffer[20];
+    std::memset(buffer, '#', sizeof buffer);
+    const int written = b   ? FormatNarrow(buffer, capacity, format, {a, b})
+                        : a ? FormatNarrow(buffer, capacity, format, {a})
+                            : FormatNarrow(buffer, capacity, format, {});
+    return {written, std::string(buffer, sizeof buffer)};
+}
+
+// The text, its terminator, and the marks untouched behind it.
+std::pair<int, std::string> Written(const std::string& text) {
+    return {static_cast<int>(text.size()), text + '\0' + std::string(19 - text.size(), '#')};
+}
+
 TEST(Format, FormatsOrFailsWithoutTouchingTheDestination) {
-    const struct {
-        const char* format;
-        std::vector<const char*> arguments;
-        size_t capacity;
-        const char* expected;  // nullptr: fails
-    } rows[] = {
-        {"%s%s", {"file.name", ".arc"}, 16, "file.name.arc"},
-        {"100%% %s", {"%s%d"}, 16, "100% %s%d"},  // the arguments are not formats
-        {"", {}, 1, ""},
-        {"%s\\%s", {"ab", "cd"}, 6, "ab\\cd"},  // exactly fits
-        {"%s\\%s", {"ab", "cd"}, 5, nullptr},
-        {"", {}, 0, nullptr},
-        {"%d", {"1"}, 16, nullptr},
-        {"abc%", {}, 16, nullptr},
-        {"%s %s", {"one"}, 16, nullptr},
-        {"plain", {"unused"}, 16, nullptr},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.format);
-        char buffer[20];
-        std::memset(buffer, '#', sizeof buffer);
-        const std::vector<const char*>& a = row.arguments;
-        const int written = a.empty() ? FormatNarrow(buffer, row.capacity, row.format, {})
-                            : a.size() == 1
-                                ? FormatNarrow(buffer, row.capacity, row.format, {a[0]})
-                                : FormatNarrow(buffer, row.capacity, row.format, {a[0], a[1]});
-        if (row.expected == nullptr) {
-            EXPECT_EQ(written, -1);
-            EXPECT_EQ(buffer[0], '#');
-        } else {
-            EXPECT_EQ(written, static_cast<int>(std::strlen(row.expected)));
-            EXPECT_STREQ(buffer, row.expected);
-            EXPECT_EQ(buffer[row.capacity], '#');
-        }
-    }
+    const std::pair<int, std::string> refused{-1, std::string(20, '#')};
+    EXPECT_EQ(Format("%s%s", 16, "file.name", ".arc"), Written("file.name.arc"));
+    EXPECT_EQ(Format("100%% %s", 16, "%s%d"), Written("100% %s%d"));  // arguments are no formats
+    EXPECT_EQ(Format("", 1), Written(""));
+    EXPECT_EQ(Format("%s\\%s", 6, "ab", "cd"), Written("ab\\cd"));  // exactly fits
+    EXPECT_EQ(Format("%s\\%s", 5, "ab", "cd"), refused);
+    EXPECT_EQ(Format("", 0), refused);
+    EXPECT_EQ(Format("%d", 16, "1"), refused);
+    EXPECT_EQ(Format("abc%", 16), refused);
+    EXPECT_EQ(Format("%s %s", 16, "one"), refused);
+    EXPECT_EQ(Format("plain", 16, "unused"), refused);
     char16_t wide[8];
     std::fill(wide, wide + 8, u'#');
     EXPECT_EQ(FormatWide(wide, 3, u"%%%s", {u"ab"}), -1);
