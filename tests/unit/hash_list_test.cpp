@@ -120,20 +120,19 @@ TEST(HashListRulesTest, LookupFindsFirstRecordByLastComponentFoldingAsciiCase) {
 
 TEST(HashListRulesTest, PruneDropsMissingFilesAndKeepsFoldersAndUnformablePaths) {
     ScratchFolder folder;
-    fs::create_directories(folder.path() / "Archive" / "Sub");
-    WriteFile(folder.File("Archive/kept.arc"), ToBytes("k"));
+    const std::string items = "\xE3\x82\xA2\xE3\x82\xA4\xE3\x83\x86\xE3\x83\xA0";  // アイテム
+    PutFiles(folder.path(),
+             {{"Archive/kept.arc", {}}, {"Archive/Sub/x", {}}, {items + "/Save", {}}});
     // A path too long to join to the folder cannot be shown to be gone.
     const std::string unformable(800, 'u');
-    std::vector<HashListEntry> list{{"Archive\\gone.arc", 1},
-                                    {"Archive\\kept.arc", 2},
-                                    {"Archive\\Sub", 3},
-                                    {"gone.arc", 4},
-                                    {unformable, 5}};
+    std::vector<HashListEntry> list{{"Archive\\gone.arc", 1}, {"Archive\\kept.arc", 2},
+                                    {"Archive\\Sub", 3},      {"gone.arc", 4},
+                                    {items + "\\Save", 5},    {unformable, 6}};
     PruneHashList(list, folder.path().u16string().c_str());
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].path, "Archive\\kept.arc");
-    EXPECT_EQ(list[1].path, "Archive\\Sub");
-    EXPECT_EQ(list[2].path, unformable);
+    std::vector<std::string> kept;
+    for (const HashListEntry& entry : list) kept.push_back(entry.path);
+    EXPECT_EQ(kept, (std::vector<std::string>{"Archive\\kept.arc", "Archive\\Sub", items + "\\Save",
+                                              unformable}));
 }
 
 }  // namespace
