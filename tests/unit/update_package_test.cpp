@@ -10,11 +10,6 @@
 
 namespace {
 
-// "「Lumenfall」 Updater ver 1.02" in code page 932 and in UTF-8.
-const std::string ShippedTitle932 = "\x81\x75Lumenfall\x81\x76 Updater ver 1.02";
-const std::string ShippedTitleUtf8 = "\xE3\x80\x8CLumenfall\xE3\x80\x8D Updater ver 1.02";
-const std::u16string ShippedTitle = u"「Lumenfall」 Updater ver 1.02";
-
 // Titles in either encoding; short or unterminated headers leave the buffer untouched.
 TEST(TitleTest, ReadsEitherEncodingAndRefusesShortOrUnterminatedHeaders) {
     ScratchFolder folder;
@@ -25,8 +20,8 @@ TEST(TitleTest, ReadsEitherEncodingAndRefusesShortOrUnterminatedHeaders) {
         Bytes program;
         std::optional<std::u16string> expected;
     } rows[] = {
-        {MakeProgramFile(ShippedTitle932, {}), ShippedTitle},
-        {MakeProgramFile(ShippedTitleUtf8, {}), ShippedTitle},
+        {MakeProgramFile("\x81\x75Lumenfall\x81\x76 1.02", {}), u"「Lumenfall」 1.02"},  // 932
+        {MakeProgramFile("「Lumenfall」 1.02", {}), u"「Lumenfall」 1.02"},              // UTF-8
         {MakeProgramFile(std::string(PackageHeaderSize - 1, 'T'), {}),
          std::u16string(PackageHeaderSize - 1, u'T')},
         {Bytes(full.begin(), full.begin() + ArchiveOffset - 1), std::nullopt},
