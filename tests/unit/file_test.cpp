@@ -4,19 +4,6 @@
 
 #include "fixtures.h"
 
-// The exclusive create keeps a temporary file from taking over a file of its name; a failed
-// open names its reason.
-TEST(FileTest, ExclusiveCreateRefusesAnExistingFile) {
-    ScratchFolder folder;
-    WriteFile(folder.File("existing"), ToBytes("keep"));
-    CFileDX file;
-    EXPECT_FALSE(file.OpenForWrite(folder.File("existing").c_str(), CreateNew));
-    EXPECT_EQ(file.LastError(), ErrorFileExists);
-    EXPECT_FALSE(file.OpenForRead(folder.File("missing").c_str()));
-    EXPECT_EQ(file.LastError(), ErrorFileNotFound);
-    EXPECT_EQ(Snapshot(folder.path()), (Tree{{"existing", ToBytes("keep")}}));
-}
-
 TEST(FileTest, PositionsBeyondFourGigabytes) {
     ScratchFolder folder;
     const int64_t fourGiB = int64_t{1} << 32;

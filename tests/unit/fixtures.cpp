@@ -110,10 +110,9 @@ Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries
     return out;
 }
 
-Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t imageSize) {
-    Bytes out(PackageOffset + PackageHeaderSize, 0);
-    for (size_t i = 0; i < imageSize && i < PackageOffset; ++i)
-        out[i] = static_cast<uint8_t>(i * 7 + 1);
+Bytes MakeProgramFile(const std::string& title, const Bytes& archive) {
+    Bytes out = Pattern(PackageOffset + PackageHeaderSize, 1);
+    std::fill(out.begin() + PackageOffset, out.end(), 0);
     std::memcpy(&out[PackageOffset], title.data(),
                 std::min<size_t>(title.size(), PackageHeaderSize));
     out.insert(out.end(), archive.begin(), archive.end());
@@ -154,12 +153,10 @@ Tree Snapshot(const fs::path& root) {
 }
 
 void PutFiles(const fs::path& folder, const FileList& files) {
-    const std::string readOnly = " (read-only)";
     for (auto [path, bytes] : files) {
-        const bool locked =
-            path.size() > readOnly.size() &&
-            path.compare(path.size() - readOnly.size(), readOnly.size(), readOnly) == 0;
-        if (locked) path.resize(path.size() - readOnly.size());
+        const size_t mark = path.rfind(" (read-only)");
+        const bool locked = mark != std::string::npos && mark + 12 == path.size();
+        if (locked) path.resize(mark);
         const fs::path file = folder / fs::u8path(path);
         fs::create_directories(file.parent_path());
         WriteFile(file.u16string(), bytes);

@@ -64,9 +64,9 @@ enum class FixtureFormat { Arc20, PackFile };
 // An archive: header, index and the entries' data back to back in index order.
 Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries);
 
-// A program file: `imageSize` bytes of image padded to the package offset, the 1024-byte
-// header holding `title` (stored bytes), then `archive`.
-Bytes MakeProgramFile(const std::string& title, const Bytes& archive, size_t imageSize = 4096);
+// A program file: an image up to the package offset, the 1024-byte header holding `title`
+// (stored bytes), then `archive`.
+Bytes MakeProgramFile(const std::string& title, const Bytes& archive);
 
 // Writes `files` below an emptied `source` and builds them into the update program `output`
 // with the packer, as a publisher would; the test fails when the packer refuses.

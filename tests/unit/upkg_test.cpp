@@ -9,7 +9,6 @@
 #include "tools/upkg/commands.h"
 #include "tools/upkg/progress.h"
 #include "tools/upkg/stream.h"
-#include "tools/upkg/temporary_file.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -327,20 +326,5 @@ TEST_F(UpkgTest, ChecksumPrintsAndChecksLikeSha256sum) {
     EXPECT_EQ(out_, abc + ": FAILED\n" + empty + ": OK\n" + dir_ + "none: FAILED open or read\n");
     EXPECT_NE(err_.find("1 lines are improperly formatted"), std::string::npos) << err_;
 }
-
-#ifndef _WIN32
-// Whatever a build or extract was writing, an interruption takes its temporary file away.
-TEST_F(UpkgTest, InterruptRemovesTheTemporaryFile) {
-    EXPECT_EXIT(
-        {
-            signal(SIGINT, SIG_DFL);  // a background job starts with it ignored
-            TemporaryFile file(root_.path() / "out.exe");
-            std::string error;
-            if (file.Create(error)) raise(SIGINT);
-        },
-        testing::KilledBySignal(SIGINT), "");
-    EXPECT_EQ(Snapshot(root_.path()), (Tree{{"stub.exe", stub_}}));
-}
-#endif
 
 }  // namespace

@@ -1,13 +1,11 @@
 // The resources built into updater.exe, as the system reads them from the real program: the
-// manifest the loader applies and the version of the file's properties. The end-to-end runs
-// read the live progress dialog.
+// manifest the loader applies. The end-to-end runs read the live progress dialog.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -45,30 +43,6 @@ TEST(Resources, ManifestRequestsAdministratorAndPerMonitorAwareness) {
     EXPECT_EQ(setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
               L"PerMonitorV2, PerMonitor");
     ReleaseActCtx(context);
-}
-
-// The properties show the strings of the table the translation names; they must not tell
-// another version than the numbers.
-TEST(Resources, VersionIsTwoZeroZeroZeroInNumbersAndText) {
-    const std::wstring program = UpdaterProgram();
-    std::vector<char> block(GetFileVersionInfoSizeW(program.c_str(), nullptr));
-    ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, block.size(), block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    WORD* translation = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
-                                  fixed->dwProductVersionMS, fixed->dwProductVersionLS}),
-              (std::vector<DWORD>{0x00020000, 0, 0x00020000, 0}));
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translation), &length));
-    for (const wchar_t* name : {L"FileVersion", L"ProductVersion"}) {
-        wchar_t query[64], *text = nullptr;
-        swprintf(query, 64, L"\\StringFileInfo\\%04X%04X\\%ls", translation[0], translation[1],
-                 name);
-        ASSERT_TRUE(VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&text), &length));
-        EXPECT_STREQ(text, L"2.0.0.0");
-    }
 }
 
 }  // namespace
