@@ -32,8 +32,7 @@ public:
     // The next message box, or the progress dialog: none when the run ends or time runs out.
     std::optional<Box> WaitForBox(DWORD milliseconds = 20000);
     HWND WaitForDialog(DWORD milliseconds = 20000);
-    // True when the process showed no window at all before it ended.
-    bool ShowedNoWindow() const { return !sawWindow_; }
+    bool ShowedNoWindow() const { return !sawWindow_; }  // before it ended
     // Clicks button `id`; Answer also waits until the box has gone.
     static void Press(HWND window, int id);
     static void Answer(const Box& box, int id);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -14,28 +15,19 @@ const char TitleUtf8[] = "\xE3\x80\x8CLumenfall\xE3\x80\x8D Updater ver 1.02";
 // Characters where code page 932 differs from JIS X 0208, and the user-defined area: the
 // check that the Linux and Windows converters agree. Then UTF-8 beyond the BMP.
 TEST(Convert, Cp932AndUtf8ConvertExactlyBothWays) {
-    const struct {
-        const char16_t* wide;
-        const char* bytes;
-        ConversionMode mode;
-    } rows[] = {
-        {u"\uFF3C", "\x81\x5F", ToCodePage932},
-        {u"\u2015", "\x81\x5C", ToCodePage932},
-        {u"\uFF5E", "\x81\x60", ToCodePage932},
-        {u"\u2225", "\x81\x61", ToCodePage932},
-        {u"\uFFE2", "\x81\xCA", ToCodePage932},
-        {u"\uE000", "\xF0\x40", ToCodePage932},
-        {u"\uFF71", "\xB1", ToCodePage932},
-        {u"\u2460", "\x87\x40", ToCodePage932},
-        {u"\u7E8A", "\xFA\x5C", ToCodePage932},
-        {TitleWide, TitleCp932, ToCodePage932},
-        {u"\u00E9\u3042\U0001F600\U0010FFFF~",
-         "\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF~", ToUtf8},
-        {u"", "", ToUtf8},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(WideToNarrow(row.wide, row.mode), std::string(row.bytes)) << row.bytes;
-        EXPECT_EQ(NarrowToWide(row.bytes), std::u16string(row.wide)) << row.bytes;
+    using Rows = std::vector<std::pair<const char16_t*, const char*>>;
+    const Rows cp932{{u"\uFF3C", "\x81\x5F"}, {u"\u2015", "\x81\x5C"}, {u"\uFF5E", "\x81\x60"},
+                     {u"\u2225", "\x81\x61"}, {u"\uFFE2", "\x81\xCA"}, {u"\uE000", "\xF0\x40"},
+                     {u"\uFF71", "\xB1"},     {u"\u2460", "\x87\x40"}, {u"\u7E8A", "\xFA\x5C"},
+                     {TitleWide, TitleCp932}};
+    const Rows utf8{{u"\u00E9\u3042\U0001F600\U0010FFFF~",
+                     "\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF~"},
+                    {u"", ""}};
+    for (const auto& [mode, rows] : {std::pair{ToCodePage932, cp932}, {ToUtf8, utf8}}) {
+        for (const auto& [wide, bytes] : rows) {
+            EXPECT_EQ(WideToNarrow(wide, mode), std::string(bytes)) << bytes;
+            EXPECT_EQ(NarrowToWide(bytes), std::u16string(wide)) << bytes;
+        }
     }
     EXPECT_EQ(ConvertText(TitleCp932, ToUtf8), std::string(TitleUtf8));
     EXPECT_EQ(ConvertText(TitleUtf8, ToCodePage932), std::string(TitleCp932));

@@ -293,8 +293,7 @@ TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
 TEST_F(InstallTest, FolderWithoutWriteRightsFailsAndChangesNothing) {
     // The test script makes this folder, holding a.arc ("old") and an empty uninst.lst.
     const char* folder = std::getenv("UPDATER_TEST_READONLY_FOLDER");
-    if (folder == nullptr || *folder == 0)
-        GTEST_SKIP() << "no folder without write rights (UPDATER_TEST_READONLY_FOLDER)";
+    if (folder == nullptr || *folder == 0) GTEST_SKIP() << "UPDATER_TEST_READONLY_FOLDER unset";
     game_ = fs::u8path(folder);
     ASSERT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("old"));
     BuildUpdate({{"a.arc", ToBytes("new")}});
@@ -304,8 +303,7 @@ TEST_F(InstallTest, FolderWithoutWriteRightsFailsAndChangesNothing) {
 TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
     // The test script mounts a small file system for this when it runs as root.
     const char* smallDisk = std::getenv("UPDATER_TEST_SMALL_DISK");
-    if (smallDisk == nullptr || *smallDisk == 0)
-        GTEST_SKIP() << "no small file system was mounted (UPDATER_TEST_SMALL_DISK); needs root";
+    if (smallDisk == nullptr || *smallDisk == 0) GTEST_SKIP() << "UPDATER_TEST_SMALL_DISK unset";
     game_ = fs::u8path(smallDisk) / "game";
     MakeGame({{"big.arc", ToBytes("old")}, {"uninst.lst", {0}}});
     // Too large for the disk: refused before anything is written.
