@@ -28,6 +28,7 @@ const wchar_t* const Title = L"Lumenfall 1.02";
 bool JapaneseSession() {
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
 }
+// The text of the session's language.
 std::wstring Text(const wchar_t* english, const wchar_t* japanese) {
     return JapaneseSession() ? japanese : english;
 }

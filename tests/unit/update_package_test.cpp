@@ -63,13 +63,11 @@ TEST_F(ArchiveIndexTest, ReadsBothLayoutsWithTheirOffsetsAndNames) {
     EXPECT_EQ(entries_[19].offset, 2576u + 19 * 7);
     EXPECT_EQ(entries_[19].size, 3u);
     EXPECT_EQ(entries_[19].name, std::string(95, 'n'));
-    // "データ.arc" stored in code page 932 reads as UTF-8; 15 bytes fill a PackFile name.
-    ASSERT_TRUE(
-        Read(MakeArchive(FixtureFormat::PackFile, {{"\x83\x66\x81\x5B\x83\x5E.arc", Bytes(3)},
-                                                   {std::string(15, 'p'), {}}})));
+    // A name stored in code page 932 reads as UTF-8; 15 bytes fill a PackFile name.
+    ASSERT_TRUE(Read(
+        MakeArchive(FixtureFormat::PackFile, {{"\x83\x41", Bytes(3)}, {"p15p15p15p15p15", {}}})));
     EXPECT_EQ(std::memcmp(header_.magic, "PackFile    ", 12), 0);
-    EXPECT_EQ(entries_[0].name, "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF.arc");
-    EXPECT_EQ(entries_[1].name, std::string(15, 'p'));
+    EXPECT_EQ(entries_[0].name + entries_[1].name, "\xE3\x82\xA2p15p15p15p15p15");
     EXPECT_EQ(entries_[1].offset, 16u + 2 * 32 + 3);
     ASSERT_TRUE(Read(MakeArchive(FixtureFormat::Arc20, {})));
     EXPECT_TRUE(entries_.empty());
