@@ -1,6 +1,7 @@
-// The real updater.exe, driven through its windows under Wine. The Japanese pass runs the
-// scenarios of the progress dialog, which install in full or stop, with a Japanese user
-// interface language, which the updater inherits; the texts expected follow the language.
+// The real updater.exe under Wine: its manifest as the loader applies it, and runs driven
+// through its windows. The Japanese pass runs the scenarios of the progress dialog, which
+// install in full or stop, with a Japanese user interface language, which the updater
+// inherits; the texts expected follow the language.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,7 +29,6 @@ const wchar_t* const Title = L"Lumenfall 1.02";
 bool JapaneseSession() {
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
 }
-// The text of the session's language.
 std::wstring Text(const wchar_t* english, const wchar_t* japanese) {
     return JapaneseSession() ? japanese : english;
 }
@@ -38,6 +38,33 @@ fs::path UpdaterProgram() {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     return fs::path(self).parent_path().parent_path().parent_path() / "updater.exe";
+}
+
+TEST(UpdaterProgram, ManifestRequestsAdministratorAndPerMonitorAwareness) {
+    const std::wstring program = UpdaterProgram().wstring();
+    ACTCTXW request{};
+    request.cbSize = sizeof(request);
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program.c_str();
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(context, INVALID_HANDLE_VALUE) << "manifest refused, error " << GetLastError();
+
+    ACTIVATION_CONTEXT_RUN_LEVEL_INFORMATION runLevel{};
+    EXPECT_TRUE(QueryActCtxW(0, context, nullptr, RunlevelInformationInActivationContext, &runLevel,
+                             sizeof(runLevel), nullptr));
+    EXPECT_EQ(runLevel.RunLevel, ACTCTX_RUN_LEVEL_REQUIRE_ADMIN);
+    auto setting = [&](const wchar_t* ns, const wchar_t* name) {
+        wchar_t value[64] = {};
+        SIZE_T written = 0;
+        return QueryActCtxSettingsW(0, context, ns, name, value, 64, &written) ? std::wstring(value)
+                                                                               : L"(none)";
+    };
+    EXPECT_EQ(setting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"),
+              L"True/PM");
+    EXPECT_EQ(setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
+              L"PerMonitorV2, PerMonitor");
+    ReleaseActCtx(context);
 }
 
 class UpdaterE2eTest : public ::testing::Test {

@@ -12,6 +12,11 @@
 #include "package/hash_list.h"
 #include "tools/upkg/build.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 namespace fs = std::filesystem;
 
 Bytes ToBytes(const std::string& text) {
@@ -52,6 +57,16 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() {
     RemoveTree(path_);
+}
+
+bool CapFileSize(uint64_t cap) {
+#ifdef _WIN32
+    return cap == 0;
+#else
+    signal(SIGXFSZ, SIG_IGN);  // a write past the cap fails with EFBIG instead of killing
+    const rlimit limit{cap != 0 ? cap : RLIM_INFINITY, RLIM_INFINITY};
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+#endif
 }
 
 void RemoveTree(const fs::path& path) {

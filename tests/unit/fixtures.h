@@ -37,6 +37,9 @@ private:
 };
 
 void WriteFile(const std::u16string& path, const Bytes& bytes);
+// Caps the size of the files this process writes, so that a write fails midway; 0 lifts the
+// cap. Natively only: on Windows only lifting succeeds.
+bool CapFileSize(uint64_t cap);
 // Removes a file or folder and everything in it, read-only files included.
 void RemoveTree(const std::filesystem::path& path);
 Bytes ReadFile(const std::u16string& path);

@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "fixtures.h"
 #include "package/file.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -64,11 +61,19 @@ TEST_F(HashListFileTest, DamagedListsFail) {
     EXPECT_FALSE(LoadHashList(header_, entries_, folder_.File("missing.hvl").c_str()));
 }
 
+// A list that cannot be replaced, or whose new bytes fall short (natively: the file size
+// capped below them), stays as it was, and no temporary file is left.
 TEST_F(HashListFileTest, FailedWriteLeavesTheOldListAndNoTemporaryFile) {
-    const Tree before{{"zol.hvl (read-only)", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}})}};
-    PutFiles(folder_.path(), FileList(before.begin(), before.end()));
-    EXPECT_FALSE(WriteHashList(Header(HashListMagicV2, 1), {{"b.arc", 2}}, path_.c_str()));
-    EXPECT_EQ(Snapshot(folder_.path()), before);
+    const Bytes old = MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}});
+    for (const auto& [name, cap] : {std::pair{"zol.hvl (read-only)", 0}, {"zol.hvl", 100}}) {
+        RemoveTree(folder_.path());
+        PutFiles(folder_.path(), {{name, old}});
+        if (!CapFileSize(cap)) continue;
+        EXPECT_FALSE(
+            WriteHashList(Header(HashListMagicV2, 2), {{"b", 2}, {"c", 3}}, path_.c_str()));
+        CapFileSize(0);
+        EXPECT_EQ(Snapshot(folder_.path()), (Tree{{name, old}}));
+    }
 }
 
 TEST_F(HashListFileTest, PathsTooLongForTheirFieldAreLeftOutNotCut) {

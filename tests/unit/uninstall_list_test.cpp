@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "fixtures.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 

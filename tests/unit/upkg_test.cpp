@@ -10,11 +10,6 @@
 #include "tools/upkg/progress.h"
 #include "tools/upkg/stream.h"
 
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#endif
-
 namespace fs = std::filesystem;
 
 namespace {
@@ -22,15 +17,6 @@ namespace {
 using Args = std::vector<std::string>;
 using Walk = fs::recursive_directory_iterator;
 constexpr uint64_t Chunk = StreamChunkSize;
-
-// Caps the size of the files this process writes, so that a write fails midway; 0 lifts it.
-void CapFileSize([[maybe_unused]] uint64_t cap) {
-#ifndef _WIN32
-    signal(SIGXFSZ, SIG_IGN);  // a write past the cap fails with EFBIG instead of killing
-    const rlimit limit{cap != 0 ? cap : RLIM_INFINITY, RLIM_INFINITY};
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-#endif
-}
 
 // The "status" values of a --json report in order, separated by blanks.
 std::string Statuses(const std::string& json) {
@@ -96,7 +82,7 @@ TEST_F(UpkgTest, StreamCopiesWholeChunksAndReportsTheFirstFailure) {
         ASSERT_TRUE(in.OpenForRead(input.c_str()) &&
                     (!write || out.OpenForWrite(output.c_str(), CreateOrTruncate)));
         uint64_t sum = 7;
-        CapFileSize(cap);
+        ASSERT_TRUE(CapFileSize(cap));
         EXPECT_EQ(StreamWithChecksum(in, length, write ? &out : nullptr, sum, progress), result);
         CapFileSize(0);
         out.Close();
@@ -290,7 +276,7 @@ TEST_F(UpkgTest, ExtractWritesAllOrNothing) {
         Put(c.put);
         if (!c.link.empty()) fs::create_symlink(root_.path() / c.link[0], root_.path() / c.link[1]);
         const Tree before = Snapshot(root_.path());
-        CapFileSize(c.cap);
+        ASSERT_TRUE(CapFileSize(c.cap));
         const char* overwrite = c.overwrite ? "--overwrite" : "--quiet";
         EXPECT_EQ(Run({"extract", dir_ + "out.exe", dir_ + "x", overwrite}), c.code) << err_;
         CapFileSize(0);
