@@ -28,6 +28,7 @@ protected:
         WriteFile(path_, bytes);
         return LoadHashList(header_, entries_, path_.c_str());
     }
+
     ScratchFolder folder_;
     std::u16string path_ = folder_.File("zol.hvl");
     HashListHeader header_;
