@@ -234,8 +234,7 @@ TEST_F(UpdaterE2eTest, LongTitleIsShortenedAndASecondUpdaterLeavesAtOnce) {
 // Input while the dialog copies a large entry: the driver pauses the updater once the big
 // entry's temporary file exists, checks that copying has not finished, reads the dialog as a
 // person sees it (without sending to the held thread), queues the input and lets it go on;
-// the updater handles it at its next pump.
-// Both language passes run these.
+// the updater handles it at its next pump. Both language passes run these.
 class ProgressDialogE2eTest : public UpdaterE2eTest {
 protected:
     static constexpr size_t BigSize = 256u << 20;

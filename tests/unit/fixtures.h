@@ -38,7 +38,7 @@ private:
 
 void WriteFile(const std::u16string& path, const Bytes& bytes);
 // Caps the size of the files this process writes, so that a write fails midway; 0 lifts the
-// cap. Natively only: on Windows only lifting succeeds.
+// cap. False on Windows, which has no such cap, for any cap but 0.
 bool CapFileSize(uint64_t cap);
 // Removes a file or folder and everything in it, read-only files included.
 void RemoveTree(const std::filesystem::path& path);
