@@ -1,49 +1,74 @@
+// The commit protocol. F is an entry's final file, T its temporary file "<F>.tmp", A the
+// name F's old file is set aside under, C a list's copy, J the journal "update.journal".
+// Every move below is made with MoveToNewName, which never replaces what it finds.
+//
+//   State 0  No J. Nothing to recover; a J.tmp left by a crash while the first J was
+//            written is removed.
+//   State 1  J planned: written before the first T, after every folder on the way to each F
+//            was held and found to be no link. The copy writes and flushes each T. Old files
+//            and lists are untouched. Recovery removes each T; J goes last.
+//   State 2  J moving: written once every T is verified and flushed, before the first change
+//            to anything but a T. Each list that can be read is copied to its C; then for each
+//            move in order, F (if any) is set aside to A and T moved to F. Recovery takes back
+//            in reverse: where A exists, F (if any) goes and A returns to F with its
+//            attributes; where there was no old file and T is gone, F is the new file and
+//            goes; T goes. Each list with a C gets it back. J goes last; if any step fails J
+//            stays, and the next start takes back again.
+//   State 3  Lists rewritten: each list that was copied is written to "<list>.tmp", flushed
+//            and renamed over the list. Recovery: as in state 2.
+//   State 4  J committed, and the folder flushed so that the mark is on the disk: the commit
+//            point. Recovery deletes each A and C (scheduling at restart what cannot be deleted
+//            now) and the lists' temporary files; J goes last.
+//
+// A journal that is damaged, names what no update could have written, or leads through a
+// link is refused whole, before anything is touched.
 #include "app/commit.h"
 
 #include <algorithm>
 #include <string>
 
-#include "package/file.h"
 #include "package/package_plan.h"
 
 namespace {
 
 bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetAttributesAt(AsUtf16(path.c_str())) != NoFileAttributes;
 }
 
 // A move that fails when the target exists: nothing is ever replaced by one.
 bool MoveNew(const std::wstring& from, const std::wstring& to) {
     FileStep();
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveToNewName(AsUtf16(from.c_str()), AsUtf16(to.c_str()));
 }
 
+// Removes a file or a link standing at `path` (states 1, 2 and 4).
 bool Remove(const std::wstring& path) {
     if (!Exists(path)) return true;
     FileStep();
-    return DeleteFileW(path.c_str()) != 0 || !Exists(path);
+    return RemoveAt(AsUtf16(path.c_str()));
 }
 
-bool SetAttributes(const std::wstring& path, DWORD attributes) {
+// After the commit point: what cannot be deleted now (a running program's image) is
+// deleted when Windows next starts, so that no later update is held up by it.
+bool Discard(const std::wstring& path) {
+    if (Remove(path)) return true;
     FileStep();
-    return SetFileAttributesW(path.c_str(), attributes) != 0;
+    return DeleteAtRestart(AsUtf16(path.c_str()));
 }
 
-// Decimal digits, without the C library's wide formatting that would add to the program.
-std::wstring Decimal(uint32_t value) {
-    std::wstring digits;
-    do {
-        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
-        value /= 10;
-    } while (value != 0);
-    return digits;
+bool SetAttributes(const std::wstring& path, uint32_t attributes) {
+    FileStep();
+    return SetAttributesAt(AsUtf16(path.c_str()), attributes);
 }
 
-// Claims `name` among the names the update uses, as Windows compares them.
-bool Claim(std::vector<std::wstring>& taken, const std::wstring& name) {
-    if (std::find(taken.begin(), taken.end(), name) != taken.end()) return false;
-    taken.push_back(name);
-    return true;
+// Gives the file at `path` the attributes an old file had, as far as they are kept.
+bool RestoreAttributes(const std::wstring& path, uint32_t recorded) {
+    const uint32_t wanted = recorded & KeptAttributes;
+    const uint32_t found = GetAttributesAt(AsUtf16(path.c_str()));
+    if (found != NoFileAttributes && !(found & (AttributeDirectory | AttributeReparsePoint)) &&
+        (found & KeptAttributes) == wanted)
+        return true;
+    return SetAttributes(path, wanted == 0 ? AttributeNormal : wanted);
 }
 
 std::wstring Folded(std::wstring name) {
@@ -54,42 +79,56 @@ std::wstring Folded(std::wstring name) {
     return name;
 }
 
-// A name beside `name` that no file has and no other file of the update will have.
-std::wstring FreeAsideName(const wchar_t* folder, const std::wstring& name,
-                           std::vector<std::wstring>& taken) {
-    const std::wstring base = name + L"." + Decimal(GetCurrentProcessId());
-    for (int n = 0; n < 100; ++n) {
-        const std::wstring candidate = base + (n == 0 ? L"" : L"." + Decimal(n)) + L".old";
-        if (!Exists(InFolder(folder, candidate)) &&
-            !Exists(InFolder(folder, candidate + L".tmp")) && Claim(taken, Folded(candidate)))
+// Claims `name` among the names the update uses, as Windows compares them.
+bool Claim(std::vector<std::wstring>& taken, const std::wstring& name) {
+    if (std::find(taken.begin(), taken.end(), Folded(name)) != taken.end()) return false;
+    taken.push_back(Folded(name));
+    return true;
+}
+
+// A name beside `name` that no file has and no other file of the update will have, for it and
+// for its temporary file.
+std::u16string FreeAsideName(const wchar_t* folder, const std::wstring& name,
+                             std::vector<std::wstring>& taken) {
+    for (uint32_t attempt = 0; attempt < 100; ++attempt) {
+        const std::u16string candidate =
+            AsideName(AsUtf16(name.c_str()), GetCurrentProcessId(), attempt);
+        const std::wstring wide = AsWide(candidate.c_str());
+        if (!Exists(InFolder(folder, wide)) && !Exists(InFolder(folder, wide + L".tmp")) &&
+            Claim(taken, wide) && Claim(taken, wide + L".tmp"))
             return candidate;
     }
-    return L"";
+    return u"";
 }
 
-// Copies a list durably under `copy`, through a temporary file.
-bool CopyList(const std::wstring& from, const std::wstring& to) {
+enum class ListCopy { Copied, Unreadable, Failed };
+
+// Copies a list durably under `to`, through a fresh temporary file. Unreadable, with nothing
+// written, when the list cannot be read (another program holds it).
+ListCopy CopyList(const std::wstring& from, const std::wstring& to) {
     FileStep();
-    CFileDX in, out;
+    CFileDX in;
     uint64_t size = 0;
-    const std::wstring temporary = to + L".tmp";
-    if (!in.OpenForRead(reinterpret_cast<const char16_t*>(from.c_str())) ||
-        !in.GetFullSize(&size) || size > 0xFFFFFFFF ||
-        !out.OpenForWrite(reinterpret_cast<const char16_t*>(temporary.c_str()), CreateNew))
-        return false;
+    if (!in.OpenForRead(AsUtf16(from.c_str())) || !in.GetFullSize(&size) || size > 0xFFFFFFFF)
+        return ListCopy::Unreadable;
     std::string bytes(size, '\0');
-    const bool copied = (size == 0 || in.Read(&bytes[0], static_cast<uint32_t>(size)) == size) &&
-                        WriteInPieces(out, bytes.data(), static_cast<uint32_t>(size)) &&
-                        out.Flush();
+    if (size != 0 && in.Read(&bytes[0], static_cast<uint32_t>(size)) != size)
+        return ListCopy::Unreadable;
+    const std::wstring temporary = to + L".tmp";
+    CFileDX out;
+    if (!Remove(temporary) || !out.OpenForWrite(AsUtf16(temporary.c_str()), CreateNew))
+        return ListCopy::Failed;
+    const bool copied =
+        WriteInPieces(out, bytes.data(), static_cast<uint32_t>(size)) && out.Flush();
     out.Close();
-    if (copied && MoveNew(temporary, to)) return true;
-    DeleteFileW(temporary.c_str());
-    return false;
+    if (copied && MoveNew(temporary, to)) return ListCopy::Copied;
+    RemoveAt(AsUtf16(temporary.c_str()));
+    return ListCopy::Failed;
 }
 
-// Takes one move back: the new file goes, the set-aside file returns with its attributes.
-// After a crash a final name that was free is removed only once its temporary file has
-// been moved there; a set-aside file tells that the final file is the new one.
+// Takes one move back (state 2). After a crash a final name that was free is removed only
+// once its temporary file has been moved there; a set-aside file tells that the final file
+// is the new one.
 bool UndoMove(const wchar_t* folder, const JournalMove& move) {
     const std::wstring final = InFolder(folder, move.destination);
     const std::wstring temporary = final + L".tmp";
@@ -100,9 +139,7 @@ bool UndoMove(const wchar_t* folder, const JournalMove& move) {
     } else if (Exists(aside)) {
         ok = Remove(final) && MoveNew(aside, final);
     }
-    if (ok && !move.aside.empty() && Exists(final) &&
-        GetFileAttributesW(final.c_str()) != move.attributes)
-        ok = SetAttributes(final, move.attributes);
+    if (ok && !move.aside.empty() && Exists(final)) ok = RestoreAttributes(final, move.attributes);
     return Remove(temporary) && ok;
 }
 
@@ -115,9 +152,7 @@ bool RestoreLists(const wchar_t* folder, const Journal& journal) {
             const std::wstring copy = InFolder(folder, journal.listCopies[i]);
             if (Exists(copy)) {
                 FileStep();
-                ok = MoveFileExW(copy.c_str(), list.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 &&
-                     ok;
+                ok = MoveFileOver(AsUtf16(copy.c_str()), AsUtf16(list.c_str())) && ok;
             }
             ok = Remove(copy + L".tmp") && ok;
         }
@@ -127,14 +162,14 @@ bool RestoreLists(const wchar_t* folder, const Journal& journal) {
 }
 
 bool RemoveJournal(const wchar_t* folder) {
-    const std::string name = JournalName;
-    const std::wstring path = InFolder(folder, std::wstring(name.begin(), name.end()));
+    const std::wstring path = JournalPath(folder);
     // The journal goes last: until then a crash finds it and recovers again.
     return Remove(path + L".tmp") && Remove(path);
 }
 
 // Takes the update back in reverse order, the first `moved` moves in full and of the others
-// only their temporary files; every step can run again after a crash.
+// only their temporary files; every step can run again after a crash. The journal stays
+// when any step failed.
 bool TakeBack(const wchar_t* folder, const Journal& journal, size_t moved) {
     bool ok = true;
     for (size_t i = journal.moves.size(); i-- > 0;) {
@@ -146,118 +181,187 @@ bool TakeBack(const wchar_t* folder, const Journal& journal, size_t moved) {
     return RestoreLists(folder, journal) && ok && RemoveJournal(folder);
 }
 
-// After the commit point: the set-aside files and list copies go, then the journal.
+// After the commit point (state 4): the set-aside files and list copies go, then the journal.
 bool CleanUp(const wchar_t* folder, const Journal& journal) {
     bool ok = true;
     for (const JournalMove& move : journal.moves)
-        if (!move.aside.empty()) ok = Remove(InFolder(folder, move.aside)) && ok;
+        if (!move.aside.empty()) ok = Discard(InFolder(folder, move.aside)) && ok;
     for (int i = 0; i < 2; ++i) {
-        if (journal.listCopies[i].empty()) continue;
-        const std::wstring copy = InFolder(folder, journal.listCopies[i]);
-        ok = Remove(copy) && Remove(copy + L".tmp") && ok;
+        if (!journal.listCopies[i].empty()) {
+            const std::wstring copy = InFolder(folder, journal.listCopies[i]);
+            ok = Discard(copy) && Remove(copy + L".tmp") && ok;
+        }
         ok = Remove(InFolder(folder, ListNames[i]) + L".tmp") && ok;
     }
     return ok && RemoveJournal(folder);
 }
 
-// Sets one final file aside and moves its temporary file in; on failure leaves both as
-// they were.
+// Sets one final file aside and moves its temporary file in (state 2); on failure leaves
+// both as they were where it can, and UndoMove deals with the rest.
 bool MoveOne(const wchar_t* folder, const JournalMove& move) {
     const std::wstring final = InFolder(folder, move.destination);
     const std::wstring aside = InFolder(folder, move.aside);
-    const DWORD attributes = GetFileAttributesW(final.c_str());
+    const uint32_t attributes = GetAttributesAt(AsUtf16(final.c_str()));
     // The folder must be as the journal found it: what was there is set aside, and a name
     // that was free is still free.
-    if (move.aside.empty() != (attributes == INVALID_FILE_ATTRIBUTES)) return false;
+    if (move.aside.empty() != (attributes == NoFileAttributes)) return false;
     if (!move.aside.empty()) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+        if (attributes & (AttributeDirectory | AttributeReparsePoint)) return false;
         // A read-only file is replaced all the same.
-        if (!SetAttributes(final, FILE_ATTRIBUTE_NORMAL)) return false;
+        if (!SetAttributes(final, AttributeNormal)) return false;
         if (!MoveNew(final, aside)) {
-            SetAttributes(final, attributes);
+            RestoreAttributes(final, move.attributes);
             return false;
         }
     }
     if (MoveNew(final + L".tmp", final)) return true;
-    if (!move.aside.empty() && MoveNew(aside, final)) SetAttributes(final, attributes);
+    if (!move.aside.empty() && MoveNew(aside, final)) RestoreAttributes(final, move.attributes);
     return false;
+}
+
+// The size of the list at `path` when it can be copied and rewritten: a plain file, not
+// read-only, that can be read now.
+bool CopyableListSize(const std::wstring& path, uint64_t& size) {
+    const uint32_t attributes = GetAttributesAt(AsUtf16(path.c_str()));
+    if (attributes == NoFileAttributes ||
+        (attributes & (AttributeReadOnly | AttributeDirectory | AttributeReparsePoint)))
+        return false;
+    CFileDX list;
+    return list.OpenForRead(AsUtf16(path.c_str())) && list.GetFullSize(&size);
 }
 
 }  // namespace
 
+FoldersOfPath HoldFoldersOf(const wchar_t* folder, const std::wstring& relative,
+                            HeldFolders& held) {
+    for (size_t at = relative.find_first_of(L"\\/"); at != std::wstring::npos;
+         at = relative.find_first_of(L"\\/", at + 1)) {
+        const std::wstring name = Folded(relative.substr(0, at));
+        if (std::find(held.names.begin(), held.names.end(), name) != held.names.end()) continue;
+        const std::wstring path = InFolder(folder, relative.substr(0, at));
+        const uint32_t attributes = GetAttributesAt(AsUtf16(path.c_str()));
+        if (attributes == NoFileAttributes || !(attributes & AttributeDirectory))
+            return FoldersOfPath::Missing;
+        HeldFolder hold;
+        if ((attributes & AttributeReparsePoint) ||
+            !hold.Open(AsUtf16(path.c_str()), HeldFolder::RefuseLink))
+            return FoldersOfPath::Link;
+        held.names.push_back(name);
+        held.below.push_back(std::move(hold));
+    }
+    return FoldersOfPath::Held;
+}
+
 bool BeginUpdate(const wchar_t* folder, const std::vector<std::wstring>& destinations,
-                 Journal& journal) {
+                 uint64_t entryBytes, Update& update) {
+    if (!update.folders.root.Open(AsUtf16(folder), HeldFolder::FollowLink)) return false;
     std::vector<std::wstring> taken;
     for (const std::wstring& destination : destinations) {
-        Claim(taken, Folded(destination));
-        Claim(taken, Folded(destination + L".tmp"));
+        Claim(taken, destination);
+        Claim(taken, destination + L".tmp");
     }
     Journal planned;
+    uint64_t bytes = entryBytes;
     for (const std::wstring& destination : destinations) {
-        JournalMove move{destination, L"", 0};
-        move.attributes = GetFileAttributesW(InFolder(folder, destination).c_str());
-        if (move.attributes != INVALID_FILE_ATTRIBUTES) {
-            // Only a regular file is replaced: a folder there stays as it is.
-            if (move.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-                return false;
+        // Nothing is written through a link, nor into a folder that is not there.
+        if (HoldFoldersOf(folder, destination, update.folders) != FoldersOfPath::Held) return false;
+        JournalMove move{AsUtf16(destination.c_str()), u"", 0};
+        const uint32_t attributes = GetAttributesAt(AsUtf16(InFolder(folder, destination).c_str()));
+        if (attributes != NoFileAttributes) {
+            // Only a plain file is replaced: a folder or a link there stays as it is.
+            if (attributes & (AttributeDirectory | AttributeReparsePoint)) return false;
+            move.attributes = attributes & KeptAttributes;
             move.aside = FreeAsideName(folder, destination, taken);
             if (move.aside.empty()) return false;
         }
         planned.moves.push_back(std::move(move));
     }
     for (int i = 0; i < 2; ++i) {
-        const DWORD attributes = GetFileAttributesW(InFolder(folder, ListNames[i]).c_str());
-        // A read-only list is never rewritten, so it needs no copy.
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY))
-            continue;
-        planned.listCopies[i] = FreeAsideName(folder, ListNames[i], taken);
+        uint64_t size = 0;
+        // A list that cannot be copied is never rewritten.
+        if (!CopyableListSize(InFolder(folder, ListNames[i]), size)) continue;
+        planned.listCopies[i] = FreeAsideName(folder, AsWide(ListNames[i]), taken);
         if (planned.listCopies[i].empty()) return false;
+        bytes += size;
     }
+    // A full disk is found before anything is written.
+    uint64_t available = 0;
+    if (GetAvailableBytes(AsUtf16(folder), &available) && available < bytes + JournalSize(planned))
+        return false;
     if (!WriteJournal(folder, planned)) return false;
-    journal = std::move(planned);
+    update.journal = std::move(planned);
     return true;
 }
 
-bool MoveFilesIn(const wchar_t* folder, const Journal& journal) {
-    bool copied = true;
-    for (int i = 0; copied && i < 2; ++i)
-        if (!journal.listCopies[i].empty())
-            copied =
-                CopyList(InFolder(folder, ListNames[i]), InFolder(folder, journal.listCopies[i]));
+bool MoveFilesIn(const wchar_t* folder, Update& update) {
+    Journal& journal = update.journal;
+    journal.stage = JournalStage::Moving;
+    bool copied = WriteJournal(folder, journal);
+    for (int i = 0; copied && i < 2; ++i) {
+        if (journal.listCopies[i].empty()) continue;
+        const ListCopy copy =
+            CopyList(InFolder(folder, ListNames[i]), InFolder(folder, journal.listCopies[i]));
+        update.listCopied[i] = copy == ListCopy::Copied;
+        copied = copy != ListCopy::Failed;
+    }
     size_t moved = 0;
     while (copied && moved < journal.moves.size() && MoveOne(folder, journal.moves[moved])) ++moved;
-    if (moved == journal.moves.size() && copied) return true;
-    TakeBack(folder, journal, moved);
+    if (copied && moved == journal.moves.size()) return true;
+    // The move that failed may have half happened: it is taken back too.
+    TakeBack(folder, journal, copied ? moved + 1 : 0);
     return false;
 }
 
-bool MarkCommitted(const wchar_t* folder, Journal& journal) {
-    journal.committed = true;
-    if (!WriteJournal(folder, journal)) {
-        journal.committed = false;
-        TakeBack(folder, journal, journal.moves.size());
+bool MarkCommitted(const wchar_t* folder, Update& update) {
+    update.journal.stage = JournalStage::Committed;
+    if (!WriteJournal(folder, update.journal)) {
+        update.journal.stage = JournalStage::Moving;
+        TakeBack(folder, update.journal, update.journal.moves.size());
         return false;
     }
-    // What clean-up leaves behind, the next start finishes.
-    CleanUp(folder, journal);
+    // Nothing the mark makes unneeded is deleted before the mark is on the disk; when the
+    // folder cannot be flushed, the next start cleans up.
+    if (update.folders.root.Flush()) CleanUp(folder, update.journal);
     return true;
 }
 
-bool DropJournal(const wchar_t* folder) {
-    return RemoveJournal(folder);
+bool DropJournal(const wchar_t* folder, const Journal& journal) {
+    bool ok = true;
+    for (const JournalMove& move : journal.moves)
+        ok = Remove(InFolder(folder, move.destination) + L".tmp") && ok;
+    return ok && RemoveJournal(folder);
 }
 
 bool RecoverUpdate(const wchar_t* folder) {
     Journal journal;
+    HeldFolders held;
+    if (!held.root.Open(AsUtf16(folder), HeldFolder::FollowLink))
+        return ReadJournal(folder, journal) == JournalState::Absent;
     switch (ReadJournal(folder, journal)) {
         case JournalState::Absent:
             // A crash while the first journal was written leaves only its temporary file.
-            return RemoveJournal(folder);
+            return Remove(JournalPath(folder) + L".tmp");
         case JournalState::Unreadable:
             return false;
         case JournalState::Read:
             break;
     }
-    return journal.committed ? CleanUp(folder, journal)
-                             : TakeBack(folder, journal, journal.moves.size());
+    // A move whose folder is gone left nothing to act on; one that leads through a link
+    // refuses the whole journal.
+    Journal reachable = journal;
+    reachable.moves.clear();
+    for (const JournalMove& move : journal.moves) {
+        const FoldersOfPath folders = HoldFoldersOf(folder, AsWide(move.destination.c_str()), held);
+        if (folders == FoldersOfPath::Link) return false;
+        if (folders == FoldersOfPath::Held) reachable.moves.push_back(move);
+    }
+    switch (reachable.stage) {
+        case JournalStage::Planned:
+            return DropJournal(folder, reachable);
+        case JournalStage::Moving:
+            return TakeBack(folder, reachable, reachable.moves.size());
+        case JournalStage::Committed:
+            break;
+    }
+    return CleanUp(folder, reachable);
 }

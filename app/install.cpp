@@ -70,7 +70,7 @@ struct Installation {
     PackagePlan plan;
     std::vector<EntryPaths> paths;
     std::vector<bool> created;  // temporary files this run wrote
-    Journal journal;
+    Update update;
     bool journaled = false;  // the journal was written and not yet dealt with
 };
 
@@ -121,25 +121,18 @@ ResultCode OpenAndPlan(const wchar_t* programPath, Installation& installation) {
     return Ok;
 }
 
-// True unless the installation folder's volume is known to lack room for every entry, so
-// that a full disk is found before gigabytes are written.
-bool HasRoomFor(const Installation& installation) {
-    uint64_t needed = 0;
-    for (const PlannedEntry& entry : installation.plan.entries)
-        if (entry.installed) needed += entry.size;
-    ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExW(installation.folder, &available, nullptr, nullptr)) return true;
-    return available.QuadPart >= needed;
-}
-
-// Checks the room and writes the journal naming every file the update will move.
+// Holds the folders the update works in, checks the room and writes the journal naming
+// every file the update will move.
 ResultCode Prepare(Installation& installation) {
-    if (!HasRoomFor(installation)) return InstallFailed;
     std::vector<std::wstring> destinations;
-    for (size_t i = 0; i < installation.paths.size(); ++i)
-        if (installation.plan.entries[i].installed)
-            destinations.push_back(installation.paths[i].destination);
-    if (!BeginUpdate(installation.folder, destinations, installation.journal)) return InstallFailed;
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < installation.paths.size(); ++i) {
+        if (!installation.plan.entries[i].installed) continue;
+        destinations.push_back(installation.paths[i].destination);
+        bytes += installation.plan.entries[i].size;
+    }
+    if (!BeginUpdate(installation.folder, destinations, bytes, installation.update))
+        return InstallFailed;
     installation.journaled = true;
     return Ok;
 }
@@ -180,16 +173,20 @@ ResultCode CopyToTemporary(Installation& installation, size_t i, uint8_t* buffer
                            const Controls& controls) {
     const PlannedEntry& entry = installation.plan.entries[i];
     const EntryPaths& paths = installation.paths[i];
-    // A temporary file left read-only by an earlier run can so be overwritten.
-    SetFileAttributesW(paths.temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Whatever an earlier run or anybody else left at the temporary name goes, a link as a
+    // link; the file is then created afresh, never opened through something planted there.
     FileStep();
     CFileDX out;
-    if (!out.OpenForWrite(AsUtf16(paths.temporary.c_str()), CreateOrTruncate)) return InstallFailed;
+    if (!RemoveAt(AsUtf16(paths.temporary.c_str())) ||
+        !out.OpenForWrite(AsUtf16(paths.temporary.c_str()), CreateNew))
+        return InstallFailed;
     installation.created[i] = true;
     uint64_t checksum = 0;
     const ResultCode copied =
         CopyEntry(installation.program, out, entry.size, buffer, controls, checksum);
     if (copied != Ok) return copied;
+    // A cancel confirmed while the last chunk's messages were pumped ends the copy here.
+    if (Stopped()) return PackageDamaged;
     if (entry.expected && *entry.expected != checksum) return PackageDamaged;
     // On the disk before the next entry, so that no commit can leave a file cut short.
     FileStep();
@@ -221,17 +218,22 @@ ResultCode CopyEntries(Installation& installation, const Controls& controls) {
 // point; a failure before that point takes everything back.
 ResultCode CommitAndRecord(Installation& installation) {
     installation.journaled = false;  // from here on the commit deals with the journal
-    if (!MoveFilesIn(installation.folder, installation.journal)) return InstallFailed;
+    Update& update = installation.update;
+    if (!MoveFilesIn(installation.folder, update)) return InstallFailed;
     std::vector<std::u16string> installNames;
     for (size_t i = 0; i < installation.plan.entries.size(); ++i)
         installNames.push_back(installation.plan.entries[i].installed
                                    ? AsUtf16(installation.paths[i].destination.c_str())
                                    : u"");
+    // A list that could not be copied (another program held it) is not rewritten: the hash
+    // list is then skipped, and the uninstall list counts as not updated.
     FileStep();
-    UpdateInstalledHashList(AsUtf16(installation.folder), installation.plan.records);
+    if (update.listCopied[0])
+        UpdateInstalledHashList(AsUtf16(installation.folder), installation.plan.records);
     FileStep();
-    const bool listed = UpdateUninstallList(AsUtf16(installation.folder), installNames);
-    if (!MarkCommitted(installation.folder, installation.journal)) return InstallFailed;
+    const bool listed =
+        update.listCopied[1] && UpdateUninstallList(AsUtf16(installation.folder), installNames);
+    if (!MarkCommitted(installation.folder, update)) return InstallFailed;
     return listed ? Ok : UninstallListFailed;
 }
 
@@ -266,7 +268,7 @@ ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installF
     // Whatever happened, no temporary file of this run stays behind, and the journal of an
     // update that never moved a file goes after them.
     for (size_t i = 0; i < installation.created.size(); ++i)
-        if (installation.created[i]) DeleteFileW(installation.paths[i].temporary.c_str());
-    if (installation.journaled) DropJournal(installation.folder);
+        if (installation.created[i]) RemoveAt(AsUtf16(installation.paths[i].temporary.c_str()));
+    if (installation.journaled) DropJournal(installation.folder, installation.update.journal);
     return Finish(result);
 }

@@ -1,39 +1,32 @@
-// The journal of an update: every file the commit will move or set aside, kept beside the
-// installation's lists from before the first temporary file is written until the commit is
-// finished, so that whoever opens the folder after a crash can take the update back, or
-// finish it once it passed its commit point.
+// The journal of an update on disk: every file the commit will move or set aside, kept
+// beside the installation's lists from before the first temporary file is written until the
+// commit is finished, so that whoever opens the folder after a crash can take the update
+// back, or finish it once it passed its commit point.
 #pragma once
 
 #include <string>
-#include <vector>
 
+#include "package/journal_format.h"
 #include "platform/win32.h"
-
-struct JournalMove {
-    std::wstring destination;  // relative to the installation folder; its temporary file
-                               // is the same name with ".tmp"
-    std::wstring aside;        // where the file found there is set aside; empty for none
-    DWORD attributes = 0;      // of the file found there, restored when it is put back
-};
-
-struct Journal {
-    bool committed = false;  // every move made and both lists updated
-    std::vector<JournalMove> moves;
-    std::wstring listCopies[2];  // copies of zol.hvl and uninst.lst as they were; empty for none
-};
-
-// The installation's two lists, in the order of Journal::listCopies.
-extern const wchar_t* const ListNames[2];
 
 // `name` (relative) in `folder`.
 std::wstring InFolder(const wchar_t* folder, const std::wstring& name);
+std::wstring InFolder(const wchar_t* folder, const std::u16string& name);
 
-// Writes the journal durably: to a temporary file, flushed, then renamed over the journal.
+// The journal's path in `folder`.
+std::wstring JournalPath(const wchar_t* folder);
+
+// Writes the journal durably: to a fresh temporary file, flushed, then renamed over the
+// journal.
 bool WriteJournal(const wchar_t* folder, const Journal& journal);
+
+// The size of the journal's bytes as WriteJournal writes them.
+uint64_t JournalSize(const Journal& journal);
 
 enum class JournalState { Absent, Read, Unreadable };
 
-// Reads the folder's journal; Unreadable when it is there but damaged.
+// Reads the folder's journal; Unreadable when it is there but damaged, not a file, or names
+// what no update could have written (IsJournalSound).
 JournalState ReadJournal(const wchar_t* folder, Journal& journal);
 
 // Called before every file operation that changes the folder during an update, its commit

@@ -9,6 +9,7 @@
 #include "app/resource.h"
 #include "app/result_code.h"
 #include "app/updater_state.h"
+#include "package/file.h"
 #include "package/update_package.h"
 #include "platform/scoped_handle.h"
 #include "text/encoding.h"
@@ -54,6 +55,11 @@ int CheckAndInstall(HINSTANCE instance, int showCommand) {
         Warn(MessageNotInstalled);
         return ExitNotInstalled;
     }
+    // Held from before recovery to the end of the run, so that the folder recovered is the
+    // folder installed into (it may itself be a link, as a game moved to another drive is). A
+    // folder that is not there holds no journal, and the install reports it.
+    HeldFolder game;
+    game.Open(AsUtf16(installFolder), HeldFolder::FollowLink);
     // An update that a crash interrupted is finished or taken back before anything else, so
     // that a player who answers No is not left with a broken game.
     if (!RecoverUpdate(installFolder)) {

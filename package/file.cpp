@@ -2,6 +2,8 @@
 
 #include "package/file.h"
 
+void (*FlushHook)(const char16_t* path) = nullptr;
+
 namespace {
 constexpr uint32_t WritePiece = 0x10000;
 constexpr uint32_t ReservedWritePiece = 0x20000;

@@ -24,6 +24,9 @@ public:
     CFileDX(const CFileDX&) = delete;
     CFileDX& operator=(const CFileDX&) = delete;
 
+    // The path given to the last open; empty before.
+    const std::u16string& Path() const { return path_; }
+
     // Opens an existing file for sequential reading; others may read it meanwhile. False
     // when a file is already open here (it stays open) or the open fails (recording why).
     bool OpenForRead(const char16_t* path);
@@ -72,8 +75,13 @@ private:
     intptr_t handle_ = InvalidHandle;
     uint32_t lastError_ = 0;
     uint32_t systemError_ = 0;  // the platform's own code: GetLastError() or errno
-    bool reserved_ = false;      // Reserve succeeded on the open file
+    bool reserved_ = false;     // Reserve succeeded on the open file
+    std::u16string path_;
 };
+
+// Called with the file's path after every Flush that succeeded; null in the programs. Tests
+// see through it which files were made durable, and in what order.
+extern void (*FlushHook)(const char16_t* path);
 
 // Writes `length` bytes to `out` in pieces of at most 64 KiB, or 128 KiB into room set aside
 // by Reserve. Linux backs a large write with large page-cache blocks, which are slow to come by
@@ -100,3 +108,57 @@ bool PathExists(const char16_t* path);
 
 // Path of the running program into `path` of `capacity` units; false when it does not fit.
 bool GetProgramPath(char16_t* path, size_t capacity);
+
+// Attributes as Windows reports them (the POSIX build derives them from lstat).
+constexpr uint32_t NoFileAttributes = 0xFFFFFFFF;  // nothing stands at the path
+constexpr uint32_t AttributeReadOnly = 0x1;
+constexpr uint32_t AttributeDirectory = 0x10;
+constexpr uint32_t AttributeNormal = 0x80;
+constexpr uint32_t AttributeReparsePoint = 0x400;  // a link or junction
+
+// The attributes of what stands at `path`: of a link itself, never of what it points to.
+uint32_t GetAttributesAt(const char16_t* path);
+
+// Sets the attributes of the file at `path`; false, changing nothing, when nothing, a folder
+// or a link stands there.
+bool SetAttributesAt(const char16_t* path, uint32_t attributes);
+
+// Moves `source` to `target` durably, never replacing anything that stands at `target`.
+bool MoveToNewName(const char16_t* source, const char16_t* target);
+
+// Removes the file at `path` (read-only or not) or the link standing there, never what a
+// link points to. True when nothing stands at `path` afterwards; false for a folder.
+bool RemoveAt(const char16_t* path);
+
+// Has the system delete the file at `path` when it next starts (Windows only; an
+// administrator's right). False when it cannot be scheduled.
+bool DeleteAtRestart(const char16_t* path);
+
+// The bytes the caller may still write on the volume of `folder`.
+bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes);
+
+// A folder held open from Open to Close, so that nobody can rename or delete it, or put a link
+// in its place, meanwhile (on Windows it is open without delete sharing). Move-only.
+class HeldFolder {
+public:
+    enum Links { FollowLink, RefuseLink };
+
+    HeldFolder() = default;
+    ~HeldFolder();
+    HeldFolder(HeldFolder&& other) noexcept;
+    HeldFolder& operator=(HeldFolder&& other) noexcept;
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+    // Holds the folder at `path`. False when it is not a folder or, with RefuseLink, when it
+    // is a link (a reparse point), which is then not held.
+    bool Open(const char16_t* path, Links links);
+    // Makes the folder's changed names (moves, deletes) durable.
+    bool Flush();
+    bool IsOpen() const { return handle_ != -1; }
+    void Close();
+
+private:
+    intptr_t handle_ = -1;
+    std::u16string path_;
+};

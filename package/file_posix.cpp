@@ -1,6 +1,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,7 @@ std::string SystemErrorText() {
 
 bool CFileDX::OpenForRead(const char16_t* path) {
     if (IsOpen()) return false;
+    path_ = path;
     std::string native;
     if (!ToNativePath(path, &native)) {
         errno = ENOENT;
@@ -89,6 +91,7 @@ bool CFileDX::OpenForRead(const char16_t* path) {
 
 bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     if (IsOpen()) return false;
+    path_ = path;
     std::string native;
     if (!ToNativePath(path, &native)) {
         errno = ENOENT;
@@ -167,7 +170,9 @@ uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
 }
 
 bool CFileDX::Flush() {
-    return IsOpen() && fsync(static_cast<int>(handle_)) == 0;
+    if (!IsOpen() || fsync(static_cast<int>(handle_)) != 0) return false;
+    if (FlushHook != nullptr) FlushHook(path_.c_str());
+    return true;
 }
 
 bool CFileDX::Reserve(uint64_t size) {
@@ -211,6 +216,98 @@ bool MoveFileOver(const char16_t* source, const char16_t* target) {
         return false;
     }
     return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+uint32_t GetAttributesAt(const char16_t* path) {
+    std::string native;
+    struct stat info;
+    if (!ToNativePath(path, &native) || lstat(native.c_str(), &info) != 0) return NoFileAttributes;
+    if (S_ISLNK(info.st_mode))
+        return AttributeReparsePoint |
+               (stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? AttributeDirectory : 0);
+    if (S_ISDIR(info.st_mode)) return AttributeDirectory;
+    return IsReadOnly(info) ? AttributeReadOnly : AttributeNormal;
+}
+
+bool SetAttributesAt(const char16_t* path, uint32_t attributes) {
+    std::string native;
+    struct stat info;
+    if (!ToNativePath(path, &native) || lstat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    // Only the read-only attribute has a counterpart: the owner's write bit.
+    const mode_t mode =
+        (attributes & AttributeReadOnly) ? (info.st_mode & ~0222) : (info.st_mode | S_IWUSR);
+    return chmod(native.c_str(), mode & 07777) == 0;
+}
+
+bool MoveToNewName(const char16_t* source, const char16_t* target) {
+    std::string from, to;
+    if (!ToNativePath(source, &from) || !ToNativePath(target, &to)) return false;
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool RemoveAt(const char16_t* path) {
+    std::string native;
+    struct stat info;
+    if (!ToNativePath(path, &native)) return false;
+    if (lstat(native.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR;
+    // unlink removes a link itself.
+    return !S_ISDIR(info.st_mode) && unlink(native.c_str()) == 0;
+}
+
+bool DeleteAtRestart(const char16_t*) {
+    return false;
+}
+
+bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
+    std::string native;
+    struct statvfs info;
+    if (!ToNativePath(folder, &native) || statvfs(native.c_str(), &info) != 0) return false;
+    *bytes = uint64_t{info.f_bavail} * info.f_frsize;
+    return true;
+}
+
+HeldFolder::~HeldFolder() {
+    Close();
+}
+
+HeldFolder::HeldFolder(HeldFolder&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)) {
+    other.handle_ = -1;
+}
+
+HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        path_ = std::move(other.path_);
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+bool HeldFolder::Open(const char16_t* path, Links links) {
+    Close();
+    std::string native;
+    if (!ToNativePath(path, &native)) return false;
+    const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC |
+                                            (links == RefuseLink ? O_NOFOLLOW : 0));
+    if (fd < 0) return false;
+    handle_ = fd;
+    path_ = path;
+    return true;
+}
+
+bool HeldFolder::Flush() {
+    if (!IsOpen() || fsync(static_cast<int>(handle_)) != 0) return false;
+    if (FlushHook != nullptr) FlushHook(path_.c_str());
+    return true;
+}
+
+void HeldFolder::Close() {
+    if (!IsOpen()) return;
+    close(static_cast<int>(handle_));
+    handle_ = -1;
 }
 
 bool DeleteFileAt(const char16_t* path) {

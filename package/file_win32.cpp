@@ -44,6 +44,7 @@ std::string SystemErrorText() {
 
 bool CFileDX::OpenForRead(const char16_t* path) {
     if (IsOpen()) return false;
+    path_ = path;
     HANDLE handle = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 OpenFlags, nullptr);
     handle_ = reinterpret_cast<intptr_t>(handle);
@@ -56,6 +57,7 @@ bool CFileDX::OpenForRead(const char16_t* path) {
 
 bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     if (IsOpen()) return false;
+    path_ = path;
     DWORD disposition = mode == CreateNew ? CREATE_NEW : CREATE_ALWAYS;
     HANDLE handle =
         CreateFileW(AsWide(path), GENERIC_WRITE, 0, nullptr, disposition, OpenFlags, nullptr);
@@ -100,7 +102,9 @@ uint32_t CFileDX::Write(const void* buffer, uint32_t length) {
 }
 
 bool CFileDX::Flush() {
-    return IsOpen() && FlushFileBuffers(AsHandle(handle_));
+    if (!IsOpen() || !FlushFileBuffers(AsHandle(handle_))) return false;
+    if (FlushHook != nullptr) FlushHook(path_.c_str());
+    return true;
 }
 
 bool CFileDX::Reserve(uint64_t size) {
@@ -156,4 +160,116 @@ bool DeleteFileAt(const char16_t* path) {
 
 bool PathExists(const char16_t* path) {
     return GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+uint32_t GetAttributesAt(const char16_t* path) {
+    // GetFileAttributesW reports a link itself, with FILE_ATTRIBUTE_REPARSE_POINT.
+    return GetFileAttributesW(AsWide(path));
+}
+
+bool SetAttributesAt(const char16_t* path, uint32_t attributes) {
+    const DWORD found = GetFileAttributesW(AsWide(path));
+    if (found == INVALID_FILE_ATTRIBUTES ||
+        (found & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
+    return SetFileAttributesW(AsWide(path), attributes) != 0;
+}
+
+bool MoveToNewName(const char16_t* source, const char16_t* target) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when anything stands at the target.
+    return MoveFileExW(AsWide(source), AsWide(target), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveAt(const char16_t* path) {
+    const DWORD found = GetFileAttributesW(AsWide(path));
+    if (found == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    // Both calls remove a link or junction itself, never what it points to.
+    if (found & FILE_ATTRIBUTE_REPARSE_POINT)
+        return (found & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(AsWide(path)) != 0
+                                                  : DeleteFileW(AsWide(path)) != 0;
+    if (found & FILE_ATTRIBUTE_DIRECTORY) return false;
+    // Windows refuses to delete a read-only file.
+    if ((found & FILE_ATTRIBUTE_READONLY) &&
+        !SetFileAttributesW(AsWide(path), found & ~FILE_ATTRIBUTE_READONLY))
+        return false;
+    if (DeleteFileW(AsWide(path))) return true;
+    if (found & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(AsWide(path), found);
+    return false;
+}
+
+bool DeleteAtRestart(const char16_t* path) {
+    return MoveFileExW(AsWide(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(AsWide(folder), &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
+}
+
+HeldFolder::~HeldFolder() {
+    Close();
+}
+
+HeldFolder::HeldFolder(HeldFolder&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)) {
+    other.handle_ = -1;
+}
+
+HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        path_ = std::move(other.path_);
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+bool HeldFolder::Open(const char16_t* path, Links links) {
+    Close();
+    // Without FILE_SHARE_DELETE nobody can rename or delete the folder while it is held.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (links == RefuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE handle =
+        CreateFileW(AsWide(path), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    // Windows reports a link on the handle; Wine only on the name, a Unix link to a folder.
+    const DWORD byName = GetFileAttributesW(AsWide(path));
+    const DWORD refused = links == RefuseLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & refused) ||
+        byName == INVALID_FILE_ATTRIBUTES || (byName & refused)) {
+        CloseHandle(handle);
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(handle);
+    path_ = path;
+    return true;
+}
+
+bool HeldFolder::Flush() {
+    if (!IsOpen()) return false;
+    // Flushing a folder takes a handle with write access; the hold pins the name to the folder.
+    // On NTFS this writes the folder's entries and the file system's log up to now.
+    HANDLE handle = CreateFileW(AsWide(path_.c_str()), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    if (flushed && FlushHook != nullptr) FlushHook(path_.c_str());
+    return flushed;
+}
+
+void HeldFolder::Close() {
+    if (!IsOpen()) return;
+    CloseHandle(AsHandle(handle_));
+    handle_ = -1;
 }

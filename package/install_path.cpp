@@ -24,10 +24,16 @@ bool IsReservedDeviceName(std::string component) {
            component[3] >= '1' && component[3] <= '9';
 }
 
+// Characters Windows refuses in a file name besides the separators and the colon.
+bool IsForbiddenCharacter(char c) {
+    return (c > 0 && c < 0x20) || std::strchr("<>\"|?*", c) != nullptr;
+}
+
 }  // namespace
 
-bool IsSafeInstallPath(const char* path) {
-    if (*path == 0 || IsSeparator(*path) || std::strchr(path, ':') != nullptr) return false;
+InstallPathProblem CheckInstallPath(const char* path) {
+    if (*path == 0 || IsSeparator(*path) || std::strchr(path, ':') != nullptr)
+        return InstallPathProblem::LeavesFolder;
     const char* start = path;
     while (true) {
         const char* end = start;
@@ -37,8 +43,15 @@ bool IsSafeInstallPath(const char* path) {
         // ".." end in a dot too).
         if (component.empty() || component.back() == '.' || component.back() == ' ' ||
             IsReservedDeviceName(component))
-            return false;
-        if (*end == 0) return true;
+            return InstallPathProblem::LeavesFolder;
+        if (*end == 0) break;
         start = end + 1;
     }
+    for (const char* at = path; *at != 0; ++at)
+        if (IsForbiddenCharacter(*at)) return InstallPathProblem::ForbiddenCharacter;
+    return InstallPathProblem::None;
+}
+
+bool IsSafeInstallPath(const char* path) {
+    return CheckInstallPath(path) == InstallPathProblem::None;
 }

@@ -96,9 +96,13 @@ PlanProblem CheckPackagePlan(const PackagePlan& plan, size_t* entry) {
     // Paths first: the packer extracts packages of any size, never one that escapes.
     for (size_t i = 0; i < plan.entries.size(); ++i) {
         const PlannedEntry& planned = plan.entries[i];
-        if (!planned.installed || IsSafeInstallPath(planned.destination.c_str())) continue;
+        const InstallPathProblem problem = planned.installed
+                                               ? CheckInstallPath(planned.destination.c_str())
+                                               : InstallPathProblem::None;
+        if (problem == InstallPathProblem::None) continue;
         if (entry != nullptr) *entry = i;
-        return PlanProblem::UnsafePath;
+        return problem == InstallPathProblem::LeavesFolder ? PlanProblem::UnsafePath
+                                                           : PlanProblem::ForbiddenName;
     }
     if (const std::optional<size_t> collision = FindCollision(plan)) {
         if (entry != nullptr) *entry = *collision;

@@ -43,6 +43,7 @@ enum class PlanProblem {
     None,
     TooManyEntries,  // more than MaximumEntries
     UnsafePath,      // an installed entry's destination would leave the installation folder
+    ForbiddenName,   // ... or holds a character Windows does not allow in a name
     Collision,       // two entries would write one file, or an entry a file the updater keeps
 };
 
@@ -58,8 +59,8 @@ std::optional<size_t> FindWriteCollision(const std::vector<std::string>& destina
 // unverified. False, with `plan` untouched, when the index cannot be read.
 bool ReadPackagePlan(CFileDX& file, PackagePlan& plan);
 
-// Why the updater would refuse the plan before writing anything, unsafe paths found first;
-// `entry` (when given) is set to the offending entry of an UnsafePath or a Collision.
+// Why the updater would refuse the plan before writing anything, unsafe paths and names found
+// first; `entry` (when given) is set to the offending entry of any problem but TooManyEntries.
 // Destinations are compared as Windows compares names: apart from ASCII case and the kind
 // of slash. An entry's temporary file ("<destination>.tmp") counts as a file it writes.
 PlanProblem CheckPackagePlan(const PackagePlan& plan, size_t* entry = nullptr);

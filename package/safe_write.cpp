@@ -6,8 +6,11 @@
 
 bool WriteFileSafely(const char16_t* path, std::initializer_list<ByteRange> pieces) {
     const std::u16string temporary = std::u16string(path) + u".tmp";
+    // Whatever stands at the temporary name goes first, a link as a link, so that the new
+    // bytes never go through something planted there.
     CFileDX file;
-    if (!file.OpenForWrite(temporary.c_str(), CreateOrTruncate)) return false;
+    if (!RemoveAt(temporary.c_str()) || !file.OpenForWrite(temporary.c_str(), CreateNew))
+        return false;
     bool written = true;
     for (const ByteRange& piece : pieces) {
         if (piece.length != 0 && file.Write(piece.data, piece.length) != piece.length) {
@@ -15,8 +18,10 @@ bool WriteFileSafely(const char16_t* path, std::initializer_list<ByteRange> piec
             break;
         }
     }
+    // On the disk before the rename, so that a power cut cannot leave an empty file behind.
+    written = written && file.Flush();
     file.Close();
     if (written && MoveFileOver(temporary.c_str(), path)) return true;
-    DeleteFileAt(temporary.c_str());
+    RemoveAt(temporary.c_str());
     return false;
 }

@@ -10,7 +10,7 @@ struct ByteRange {
     uint32_t length;
 };
 
-// Writes `pieces` in order to "<path>.tmp" and moves it over `path`. False when any write
-// comes up short or the move fails (the old file is read-only, say); the temporary file is
-// then deleted and the old file stays exactly as it was.
+// Writes `pieces` in order to a fresh "<path>.tmp", flushes it and moves it over `path`.
+// False when any write comes up short or the move fails (the old file is read-only, say);
+// the temporary file is then deleted and the old file stays exactly as it was.
 bool WriteFileSafely(const char16_t* path, std::initializer_list<ByteRange> pieces);

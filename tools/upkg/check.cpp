@@ -48,9 +48,15 @@ std::optional<fs::path> FindRecordedFile(const fs::path& folder, const std::stri
 
 FileStatus CheckRecord(const fs::path& folder, const HashListEntry& record, Progress& progress,
                        std::string& problem) {
-    if (!IsSafeInstallPath(record.path.c_str())) {
-        problem = "the path leaves the folder";
-        return FileStatus::Damaged;
+    switch (CheckInstallPath(record.path.c_str())) {
+        case InstallPathProblem::None:
+            break;
+        case InstallPathProblem::LeavesFolder:
+            problem = "the path leaves the folder";
+            return FileStatus::Damaged;
+        case InstallPathProblem::ForbiddenCharacter:
+            problem = "the path holds a character Windows does not allow in a name";
+            return FileStatus::Damaged;
     }
     const std::optional<fs::path> path = FindRecordedFile(folder, record.path);
     if (!path) return FileStatus::Missing;

@@ -32,6 +32,11 @@ void CheckPlan(const PackagePlan& plan, PackageCheck& check) {
                                                    Quoted(plan.entries[unsafe].destination) +
                                                    ", outside the installation folder");
             break;
+        case PlanProblem::ForbiddenName:
+            MarkDamaged(check.entries[unsafe], "it would be installed at " +
+                                                   Quoted(plan.entries[unsafe].destination) +
+                                                   ", a name Windows does not allow");
+            break;
         case PlanProblem::TooManyEntries:
             check.problems.push_back(std::to_string(plan.entries.size()) +
                                      " entries; the updater takes at most " +
