@@ -196,27 +196,34 @@ bool CleanUp(const wchar_t* folder, const Journal& journal) {
     return ok && RemoveJournal(folder);
 }
 
-// Sets one final file aside and moves its temporary file in (state 2); on failure leaves
-// both as they were where it can, and UndoMove deals with the rest.
-bool MoveOne(const wchar_t* folder, const JournalMove& move) {
+enum class MoveOutcome { Moved, Untouched, Partial };
+
+// Sets one final file aside and moves its temporary file in (state 2). Untouched when it
+// failed with both files as they were; Partial when the old file could not be moved back,
+// which UndoMove then finishes.
+MoveOutcome MoveOne(const wchar_t* folder, const JournalMove& move) {
     const std::wstring final = InFolder(folder, move.destination);
     const std::wstring aside = InFolder(folder, move.aside);
     const uint32_t attributes = GetAttributesAt(AsUtf16(final.c_str()));
     // The folder must be as the journal found it: what was there is set aside, and a name
     // that was free is still free.
-    if (move.aside.empty() != (attributes == NoFileAttributes)) return false;
+    if (move.aside.empty() != (attributes == NoFileAttributes)) return MoveOutcome::Untouched;
     if (!move.aside.empty()) {
-        if (attributes & (AttributeDirectory | AttributeReparsePoint)) return false;
+        if (attributes & (AttributeDirectory | AttributeReparsePoint))
+            return MoveOutcome::Untouched;
         // A read-only file is replaced all the same.
-        if (!SetAttributes(final, AttributeNormal)) return false;
+        if (!SetAttributes(final, AttributeNormal)) return MoveOutcome::Untouched;
+        // Whatever appeared at the set-aside name stays, and is never taken for the old file.
         if (!MoveNew(final, aside)) {
             RestoreAttributes(final, move.attributes);
-            return false;
+            return MoveOutcome::Untouched;
         }
     }
-    if (MoveNew(final + L".tmp", final)) return true;
-    if (!move.aside.empty() && MoveNew(aside, final)) RestoreAttributes(final, move.attributes);
-    return false;
+    if (MoveNew(final + L".tmp", final)) return MoveOutcome::Moved;
+    if (move.aside.empty()) return MoveOutcome::Untouched;
+    if (!MoveNew(aside, final)) return MoveOutcome::Partial;
+    RestoreAttributes(final, move.attributes);
+    return MoveOutcome::Untouched;
 }
 
 // The size of the list at `path` when it can be copied and rewritten: a plain file, not
@@ -305,10 +312,13 @@ bool MoveFilesIn(const wchar_t* folder, Update& update) {
         copied = copy != ListCopy::Failed;
     }
     size_t moved = 0;
-    while (copied && moved < journal.moves.size() && MoveOne(folder, journal.moves[moved])) ++moved;
+    MoveOutcome outcome = MoveOutcome::Moved;
+    while (copied && moved < journal.moves.size() &&
+           (outcome = MoveOne(folder, journal.moves[moved])) == MoveOutcome::Moved)
+        ++moved;
     if (copied && moved == journal.moves.size()) return true;
-    // The move that failed may have half happened: it is taken back too.
-    TakeBack(folder, journal, copied ? moved + 1 : 0);
+    // A move that half happened is taken back with the others.
+    TakeBack(folder, journal, moved + (outcome == MoveOutcome::Partial ? 1 : 0));
     return false;
 }
 

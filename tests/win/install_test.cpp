@@ -1,19 +1,62 @@
 #include "app/install.h"
+#include "app/commit.h"
 #include "app/journal.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
 #include "app/resource.h"
 #include "app/updater_state.h"
 #include "fixtures.h"
+#include "package/file.h"
 #include "package/hash_list.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Counts the file steps of the install: none means nothing was written.
+int Steps = 0;
+void CountSteps() {
+    ++Steps;
+}
+
+// A Unix symbolic link at `link` to the folder `target`, as Wine shows a folder link (a
+// reparse point). Wine's own CreateSymbolicLinkW makes nothing, so ln makes it.
+void MakeFolderLink(const fs::path& link, const fs::path& target) {
+    using UnixName = char* (*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    ASSERT_NE(unixName, nullptr) << "not running under Wine";
+    char* from = unixName(target.wstring().c_str());
+    char* to = unixName(link.wstring().c_str());
+    std::wstring command =
+        L"ln -sfn '" + fs::u8path(from).wstring() + L"' '" + fs::u8path(to).wstring() + L"'";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", &(L"sh -c \"" + command + L"\"")[0], nullptr,
+                               nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_EQ(GetFileAttributesW(link.wstring().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT,
+              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// Opens `path` without sharing, as another program holding it would.
+HANDLE Hold(const fs::path& path) {
+    return CreateFileW(path.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void WriteJournalBytes(const fs::path& folder, const std::string& bytes) {
+    WriteFile((folder / "update.journal").u16string(), Bytes(bytes.begin(), bytes.end()));
+}
 
 class InstallTest : public ::testing::Test {
 protected:
@@ -99,6 +142,7 @@ TEST_F(InstallTest, InstallsWhatThePackageSaysWhereItSays) {
          ReadFile(program_.u16string()),
          {{"Archive/data01000.arc", ToBytes("old 1000")},
           {"Archive/data01020.arc (read-only)", ToBytes("old 1020")},
+          {"Archive/data01040.arc.tmp (read-only)", ToBytes("left by a crash")},
           {"game.exe", ToBytes("exe")},
           {"zol.hvl", MakeHashList(HashListMagicV2, 0,
                                    {{"game.exe", 5}, {"ARCHIVE\\DATA01000.ARC", 1}, {"gone", 2}})},
@@ -157,19 +201,21 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
         const char* name;
         Bytes program;
         ResultCode expected;
+        bool copies = false;  // refused only once the data was read, else before any write
     } rows[] = {
         {"program shorter than the package offset",
          Bytes(good.begin(), good.begin() + ArchiveOffset - 1), PackageDamaged},
         {"unknown archive magic", changed(ArchiveOffset, 'X'), PackageIndexUnreadable},
-        {"data cut short", Bytes(good.begin(), good.end() - 1), PackageDamaged},
+        {"data cut short", Bytes(good.begin(), good.end() - 1), PackageDamaged, true},
         // The earlier entries were copied and verified before the last one failed.
         {"a changed byte in the last entry", changed(good.size() - 10, good[good.size() - 10] ^ 1),
-         PackageDamaged},
+         PackageDamaged, true},
         {"257 entries", MakeProgramFile("T", MakeArchive(FixtureFormat::PackFile, tooMany)),
          PackageDamaged},
         {"a parent folder", recorded("..\\evil.dll", "evil.dll"), PackageDamaged},
         {"an unrecorded name that escapes", archive({{"..\\up.dll", ToBytes("u")}}),
          PackageDamaged},
+        {"a name Windows does not allow", recorded("Sub\\a|b", "a|b"), PackageDamaged},
         {"one file apart from case and slash",
          archive({{"ZOL.hvl", list}, {"x.arc", {}}, {"archive/X.ARC", {}}}), PackageDamaged},
         {"another entry's temporary file", archive({{"b.arc.tmp", {}}, {"b.arc", {}}}),
@@ -188,8 +234,12 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
             PutFiles(game_, {{"Archive/data01000.arc", ToBytes("old")}});
         WriteFile(program_.u16string(), row.program);
         const Tree around = Snapshot(root_.path());
+        Steps = 0;
+        FileStepHook = CountSteps;
         EXPECT_EQ(Install(), row.expected);
+        FileStepHook = nullptr;
         EXPECT_EQ(Snapshot(root_.path()), around);
+        EXPECT_EQ(Steps != 0, row.copies);
     }
     // A path that does not fit the path buffers with the folder and ".tmp".
     WriteFile(program_.u16string(), archive({{std::string(95, 'n'), {}}}));
@@ -200,7 +250,9 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
               PackageIndexUnreadable);
 }
 
-TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
+// What another program does to the files while they are moved: the folder ends as it was, or,
+// once the commit point passed, as the update leaves it.
+TEST_F(InstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
     BuildUpdate(
         {{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", ToBytes("new c")}});
     MakeGame({{"a.arc (read-only)", ToBytes("old a")},
@@ -209,21 +261,187 @@ TEST_F(InstallTest, HeldFinalFileRollsEveryMoveBack) {
               {"uninst.lst", ToBytes("a.arc\n")}});
     const Tree before = Snapshot(game_);
     // Another program holds c.arc open without sharing: its move fails.
-    HANDLE held = CreateFileW((game_ / "c.arc").wstring().c_str(), GENERIC_READ, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held = Hold(game_ / "c.arc");
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Install(), InstallFailed);
     CloseHandle(held);
     EXPECT_EQ(Snapshot(game_), before);
-    // Released, the same update goes through and replaces the read-only file; a file that
-    // holds the name it would first set a.arc aside under is left alone.
-    const std::string aside = "a.arc." + std::to_string(GetCurrentProcessId()) + ".old";
-    PutFiles(game_, {{aside, ToBytes("the player's")}});
+
+    // Once c.arc is set aside, a scanner holds both its temporary and its set-aside file: the
+    // move in fails and so does the move back. The journal stays; the next start takes back.
+    static fs::path aside, temporary;
+    static HANDLE holds[2];
+    aside = game_ / ("c.arc." + std::to_string(GetCurrentProcessId()) + ".old");
+    temporary = game_ / "c.arc.tmp";
+    holds[0] = holds[1] = INVALID_HANDLE_VALUE;
+    FileStepHook = [] {
+        if (holds[0] == INVALID_HANDLE_VALUE && fs::exists(aside))
+            holds[0] = Hold(aside), holds[1] = Hold(temporary);
+    };
+    EXPECT_EQ(Install(), InstallFailed);
+    FileStepHook = nullptr;
+    CloseHandle(holds[0]);
+    CloseHandle(holds[1]);
+    EXPECT_TRUE(fs::exists(game_ / "update.journal"));
+    EXPECT_FALSE(fs::exists(game_ / "c.arc"));
+    EXPECT_TRUE(RecoverUpdate(game_.wstring().c_str()));
+    EXPECT_EQ(Snapshot(game_), before);
+
+    // A file put at the name a.arc is set aside under, once the journal named it, is never
+    // replaced: the install fails and takes back.
+    aside = game_ / ("a.arc." + std::to_string(GetCurrentProcessId()) + ".old");
+    FileStepHook = [] {
+        if (fs::exists(aside.parent_path() / "update.journal") && !fs::exists(aside))
+            WriteFile(aside.u16string(), ToBytes("planted"));
+    };
+    EXPECT_EQ(Install(), InstallFailed);
+    FileStepHook = nullptr;
+    EXPECT_EQ(ReadFile(aside.u16string()), ToBytes("planted"));
+    fs::remove(aside);
+    EXPECT_EQ(Snapshot(game_), before);
+
+    // Released, the same update goes through and replaces the read-only file. A set-aside file
+    // that cannot be deleted after the commit point (a running program's image) is deleted at
+    // the next restart, and no journal holds up later updates.
+    aside = game_ / ("c.arc." + std::to_string(GetCurrentProcessId()) + ".old");
+    holds[0] = INVALID_HANDLE_VALUE;
+    FileStepHook = [] {
+        if (holds[0] == INVALID_HANDLE_VALUE && fs::exists(aside)) holds[0] = Hold(aside);
+    };
     EXPECT_EQ(Install(), Ok);
+    FileStepHook = nullptr;
+    CloseHandle(holds[0]);
     EXPECT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("new a"));
     EXPECT_EQ(ReadFile((game_ / "c.arc").u16string()), ToBytes("new c"));
-    EXPECT_EQ(ReadFile((game_ / aside).u16string()), ToBytes("the player's"));
-    EXPECT_EQ(Snapshot(game_).size(), 6u);
+    EXPECT_FALSE(fs::exists(game_ / "update.journal"));
+    wchar_t pending[4096] = {};
+    DWORD size = sizeof pending - sizeof(wchar_t);
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager",
+                 L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, pending, &size);
+    EXPECT_NE(std::wstring(pending, size / sizeof(wchar_t)).find(aside.filename().wstring()),
+              std::wstring::npos);
+}
+
+// Journals and links planted in the folder: recovery and the install refuse them whole, and
+// nothing outside the folder or inside it changes.
+TEST_F(InstallTest, PlantedJournalsAndLinksChangeNothing) {
+    const fs::path outside = root_.path() / "outside";
+    auto plant = [&](const Journal& journal) {
+        MakeGame({{"a.arc", ToBytes("old")},
+                  {"payload.bin", ToBytes("evil")},
+                  {"uninst.lst.7.old", ToBytes("x")},
+                  {"uninst.lst", {0}}});
+        PutFiles(outside, {{"victim.txt", ToBytes("v")}, {"secret.txt", ToBytes("s")}});
+        MakeFolderLink(game_ / "Link", outside);
+        WriteJournalBytes(game_, EncodeJournal(journal));
+    };
+    using Moves = std::vector<JournalMove>;
+    const JournalStage moving = JournalStage::Moving;
+    const struct {
+        const char* name;
+        Journal journal;
+    } rows[] = {
+        {"a destination outside", {moving, Moves{{u"..\\outside\\victim.txt", u""}}, {}}},
+        {"a file moved outside",
+         {moving, Moves{{u"..\\outside\\planted.dll", u"payload.bin"}}, {}}},
+        {"a set-aside name not its own", {moving, Moves{{u"a.arc", u"payload.bin"}}, {}}},
+        {"attributes beyond those kept", {moving, Moves{{u"a.arc", u"a.arc.7.old", 0x100}}, {}}},
+        {"a list copy outside", {moving, {}, {u"..\\outside\\secret.txt", u""}}},
+        {"the other list's copy", {moving, {}, {u"uninst.lst.7.old", u""}}},
+        {"clean-up outside",
+         {JournalStage::Committed,
+          Moves{{u"..\\outside\\victim.txt", u"..\\outside\\victim.txt.7.old"}},
+          {}}},
+        {"one file twice", {moving, Moves{{u"b.arc", u""}, {u"B.ARC", u""}}, {}}},
+        {"a reserved name", {moving, Moves{{u"uninst.lst", u""}}, {}}},
+        {"a name Windows does not allow", {moving, Moves{{u"a?.arc", u""}}, {}}},
+        {"a folder link on the way", {moving, Moves{{u"Link\\victim.txt", u""}}, {}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        plant(row.journal);
+        const Tree before = Snapshot(root_.path());
+        EXPECT_FALSE(RecoverUpdate(game_.wstring().c_str()));
+        EXPECT_EQ(Snapshot(root_.path()), before);
+    }
+
+    // An update into the folder the link points to writes nothing anywhere.
+    plant({});
+    fs::remove(game_ / "update.journal");
+    const Bytes data = ToBytes("x");
+    WriteFile(
+        program_.u16string(),
+        MakeProgramFile(
+            "T", MakeArchive(FixtureFormat::Arc20,
+                             {{"ZOL.hvl", MakeHashList(HashListMagicV2, 0,
+                                                       {{"Link\\victim.txt", ChecksumOf(data)}})},
+                              {"victim.txt", data}})));
+    ExpectRefusedUnchanged(InstallFailed);
+    EXPECT_EQ(ReadFile((outside / "victim.txt").u16string()), ToBytes("v"));
+}
+
+// A run ended before it wrote new.cfg.tmp, and the player then made new.cfg: recovery removes
+// only temporary files until moving began. A journal of the earlier format, which knew no
+// such mark, is taken back in full, as that release's crash was.
+TEST_F(InstallTest, RecoveryKnowsWhetherMovingBegan) {
+    const Journal planned{JournalStage::Planned, {{u"new.cfg", u""}}, {}};
+    std::string earlier = EncodeJournal(planned);
+    earlier[7] = '1';  // the earlier magic; a stage of 0 then says "not committed"
+    earlier.resize(earlier.size() - 8);
+    const uint64_t checksum = ChecksumOf(Bytes(earlier.begin(), earlier.end()));
+    earlier.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
+    for (const auto& [bytes, kept] :
+         {std::pair{EncodeJournal(planned), true}, std::pair{earlier, false}}) {
+        MakeGame({{"new.cfg", ToBytes("the player's")}, {"uninst.lst", {0}}});
+        WriteJournalBytes(game_, bytes);
+        EXPECT_TRUE(RecoverUpdate(game_.wstring().c_str()));
+        EXPECT_EQ(fs::exists(game_ / "new.cfg"), kept);
+        EXPECT_FALSE(fs::exists(game_ / "update.journal"));
+    }
+}
+
+// A list that another program holds cannot be copied, so it is not rewritten: the hash list
+// is skipped, and the uninstall list gives its own outcome; the files are installed.
+TEST_F(InstallTest, LockedListsKeepTheirOutcomes) {
+    const Bytes data = ToBytes("new");
+    BuildUpdate({{"a.arc", data}});
+    const Bytes list = MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}});
+    for (const auto& [held, expected] :
+         {std::pair{"zol.hvl", Ok}, std::pair{"uninst.lst", UninstallListFailed}}) {
+        SCOPED_TRACE(held);
+        MakeGame({{"a.arc", ToBytes("old")}, {"zol.hvl", list}, {"uninst.lst", ToBytes("x\n")}});
+        const HANDLE lock = Hold(game_ / held);
+        EXPECT_EQ(Install(), expected);
+        CloseHandle(lock);
+        const Tree after = Snapshot(game_);
+        EXPECT_EQ(after.at("a.arc"), data);
+        EXPECT_EQ(after.at("zol.hvl") == list, held == std::string("zol.hvl"));
+        EXPECT_EQ(after.at("uninst.lst") == ToBytes("x\n"), held == std::string("uninst.lst"));
+        EXPECT_EQ(after.size(), 3u);
+    }
+}
+
+// Everything the commit point stands on is on the disk before it: every verified temporary
+// file and both rewritten lists are flushed before the journal is marked committed, and the
+// folder after it.
+TEST_F(InstallTest, CommitPointComesAfterEveryFlush) {
+    BuildUpdate({{"a.arc", ToBytes("a")}, {"Sub/b.arc", ToBytes("b")}});
+    MakeGame({{"Sub/b.arc", ToBytes("old")},
+              {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}})},
+              {"uninst.lst", {0}}});
+    static std::vector<std::string> flushed;
+    flushed.clear();
+    FlushHook = [](const char16_t* path) {
+        flushed.push_back(fs::path(path).filename().u8string());
+    };
+    EXPECT_EQ(Install(), Ok);
+    FlushHook = nullptr;
+    // The journal is written three times: planned, moving and committed.
+    ASSERT_EQ(std::count(flushed.begin(), flushed.end(), "update.journal.tmp"), 3);
+    const auto mark = std::find(flushed.rbegin(), flushed.rend(), "update.journal.tmp").base();
+    for (const char* name : {"a.arc.tmp", "b.arc.tmp", "zol.hvl.tmp", "uninst.lst.tmp"})
+        EXPECT_LT(std::find(flushed.begin(), flushed.end(), name), mark) << name;
+    EXPECT_EQ(std::vector<std::string>(mark, flushed.end()), std::vector<std::string>{"game"});
 }
 
 // Runs commit_crash.exe, which stands beside this test, with `arguments`; its exit code.
@@ -306,9 +524,12 @@ TEST_F(InstallTest, FullDiskFailsAndChangesNothing) {
     if (smallDisk == nullptr || *smallDisk == 0) GTEST_SKIP() << "UPDATER_TEST_SMALL_DISK unset";
     game_ = fs::u8path(smallDisk) / "game";
     MakeGame({{"big.arc", ToBytes("old")}, {"uninst.lst", {0}}});
-    // Too large for the disk: refused before anything is written.
-    BuildUpdate({{"big.arc", Pattern(8 << 20, 3)}});
+    // Each entry fits the disk, both together do not: refused before anything is written.
+    BuildUpdate({{"big.arc", Pattern(3 << 20, 3)}, {"big2.arc", Pattern(3 << 20, 4)}});
+    Steps = 0;
+    FileStepHook = CountSteps;
     ExpectRefusedUnchanged(InstallFailed);
+    EXPECT_EQ(Steps, 0);
 
     // Room enough at the start, but another program fills the disk once the journal is
     // written: the copy's writes fall short.
@@ -337,6 +558,7 @@ struct BarRecord {
     std::vector<LPARAM> ranges;
     std::vector<WPARAM> positions;
     std::vector<uintmax_t> fileSizes;
+    WPARAM cancelAt = ~WPARAM{0};  // the position at which the player confirms Cancel
 };
 
 LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -347,6 +569,7 @@ LRESULT CALLBACK RecordBar(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         std::error_code ignored;
         record->positions.push_back(wParam);
         record->fileSizes.push_back(fs::file_size(record->temporary, ignored));
+        if (wParam == record->cancelAt) CancelRequested = 1;
     }
     return DefSubclassProc(window, message, wParam, lParam);
 }
@@ -378,6 +601,18 @@ TEST_F(InstallTest, LargeEntryMovesTheBarsChunkByChunk) {
     EXPECT_EQ(std::vector<uintmax_t>(entry.fileSizes.begin() + 3, entry.fileSizes.end()),
               (std::vector<uintmax_t>{1048576, 2097152, 3000000}));
     EXPECT_EQ(package.positions, (std::vector<WPARAM>{0, 1, 2}));
+
+    // Cancel confirmed while the last chunk's messages are pumped: the entry is neither
+    // compared nor flushed, and the package bar does not step.
+    static int flushes;
+    flushes = 0;
+    FlushHook = [](const char16_t*) { ++flushes; };
+    package.positions.clear();
+    entry.cancelAt = 65535;
+    EXPECT_EQ(Install(), Cancelled);
+    FlushHook = nullptr;
+    EXPECT_EQ(package.positions, (std::vector<WPARAM>{0, 1}));
+    EXPECT_EQ(flushes, 1);  // the planned journal only
     DestroyWindow(ProgressDialogWindow);
 }
 
