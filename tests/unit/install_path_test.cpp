@@ -16,6 +16,7 @@ TEST(InstallPathTest, OnlyRelativePathsInsideTheFolderAreSafe) {
         {"a\\\\b", "a//b", "Archive\\", "Archive/"},                           // empty components
         {"CON", "con.txt", "Archive\\nul", "aux.tar.gz", "Com1", "lpt9.log"},  // devices
         {"x.arc.", "Sub \\x.arc", "com7 .x"},  // a component ending in a dot or a space
+        {"a<b", "a>b", "a\"b", "Sub\\a|b", "a?", "*.arc", "a\tb", "\x1f"},  // not in names
     };
     for (const auto& paths : safe)
         for (const char* path : paths) EXPECT_TRUE(IsSafeInstallPath(path)) << path;

@@ -229,6 +229,7 @@ TEST_F(UpkgTest, VerifyAndCheckJudgeEveryRecord) {
         {"unreadable list", "verify", bad, "1: damaged unrecorded unrecorded", {{"d", x}}},
         {"case and / ignored", "check", v1, "0: ok", {{"a/D", x}}},
         {"damaged, missing", "check", v2, "1: damaged missing", {{"b", x}, {"c", x}}},
+        {"a name Windows refuses", "check", v2, "1: damaged", {{"b|c", x}}},
         {"unreadable list", "check", bad, "1: ", {{"b", x}}},
     };
     for (const auto& c : cases) {

@@ -267,21 +267,21 @@ TEST_F(InstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
     CloseHandle(held);
     EXPECT_EQ(Snapshot(game_), before);
 
-    // Once c.arc is set aside, a scanner holds both its temporary and its set-aside file: the
-    // move in fails and so does the move back. The journal stays; the next start takes back.
-    static fs::path aside, temporary;
+    // Once c.arc is set aside, another program puts a file at its name and a scanner holds
+    // the set-aside file: the move in fails and so does the move back. The journal stays, and
+    // the next start takes back.
+    static fs::path aside;
     static HANDLE holds[2];
     aside = game_ / ("c.arc." + std::to_string(GetCurrentProcessId()) + ".old");
-    temporary = game_ / "c.arc.tmp";
     holds[0] = holds[1] = INVALID_HANDLE_VALUE;
     FileStepHook = [] {
-        if (holds[0] == INVALID_HANDLE_VALUE && fs::exists(aside))
-            holds[0] = Hold(aside), holds[1] = Hold(temporary);
+        if (holds[0] != INVALID_HANDLE_VALUE || !fs::exists(aside)) return;
+        holds[0] = Hold(aside);
+        WriteFile((aside.parent_path() / "c.arc").u16string(), ToBytes("planted"));
     };
     EXPECT_EQ(Install(), InstallFailed);
     FileStepHook = nullptr;
     CloseHandle(holds[0]);
-    CloseHandle(holds[1]);
     EXPECT_TRUE(fs::exists(game_ / "update.journal"));
     EXPECT_FALSE(fs::exists(game_ / "c.arc"));
     EXPECT_TRUE(RecoverUpdate(game_.wstring().c_str()));
@@ -410,9 +410,17 @@ TEST_F(InstallTest, LockedListsKeepTheirOutcomes) {
          {std::pair{"zol.hvl", Ok}, std::pair{"uninst.lst", UninstallListFailed}}) {
         SCOPED_TRACE(held);
         MakeGame({{"a.arc", ToBytes("old")}, {"zol.hvl", list}, {"uninst.lst", ToBytes("x\n")}});
-        const HANDLE lock = Hold(game_ / held);
+        // The lock goes once a.arc is set aside, when the lists were already copied.
+        static HANDLE lock;
+        static fs::path aside;
+        lock = Hold(game_ / held);
+        aside = game_ / ("a.arc." + std::to_string(GetCurrentProcessId()) + ".old");
+        FileStepHook = [] {
+            if (lock != INVALID_HANDLE_VALUE && fs::exists(aside))
+                CloseHandle(lock), lock = INVALID_HANDLE_VALUE;
+        };
         EXPECT_EQ(Install(), expected);
-        CloseHandle(lock);
+        FileStepHook = nullptr;
         const Tree after = Snapshot(game_);
         EXPECT_EQ(after.at("a.arc"), data);
         EXPECT_EQ(after.at("zol.hvl") == list, held == std::string("zol.hvl"));
