@@ -24,9 +24,16 @@ void CountSteps() {
     ++Steps;
 }
 
+bool IsLink(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // A Unix symbolic link at `link` to the folder `target`, as Wine shows a folder link (a
-// reparse point). Wine's own CreateSymbolicLinkW makes nothing, so ln makes it.
+// reparse point), unless one is there. Wine's CreateSymbolicLinkW makes nothing, so ln makes
+// it; Wine does not wait for a Unix program, so neither can we.
 void MakeFolderLink(const fs::path& link, const fs::path& target) {
+    if (IsLink(link)) return;
     using UnixName = char* (*)(const wchar_t*);
     const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
@@ -34,7 +41,7 @@ void MakeFolderLink(const fs::path& link, const fs::path& target) {
     char* from = unixName(target.wstring().c_str());
     char* to = unixName(link.wstring().c_str());
     std::wstring command =
-        L"ln -sfn '" + fs::u8path(from).wstring() + L"' '" + fs::u8path(to).wstring() + L"'";
+        L"ln -s '" + fs::u8path(from).wstring() + L"' '" + fs::u8path(to).wstring() + L"'";
     HeapFree(GetProcessHeap(), 0, from);
     HeapFree(GetProcessHeap(), 0, to);
     STARTUPINFOW startup{};
@@ -42,11 +49,10 @@ void MakeFolderLink(const fs::path& link, const fs::path& target) {
     PROCESS_INFORMATION process{};
     ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\sh", &(L"sh -c \"" + command + L"\"")[0], nullptr,
                                nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    WaitForSingleObject(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    ASSERT_EQ(GetFileAttributesW(link.wstring().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT,
-              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+    for (int wait = 0; wait < 200 && !IsLink(link); ++wait) Sleep(50);
+    ASSERT_TRUE(IsLink(link));
 }
 
 // Opens `path` without sharing, as another program holding it would.
