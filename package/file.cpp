@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "package/file.h"
 
@@ -17,4 +18,23 @@ bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length) {
         if (out.Write(next + done, piece) != piece) return false;
     }
     return true;
+}
+
+HeldFolder::~HeldFolder() {
+    Close();
+}
+
+HeldFolder::HeldFolder(HeldFolder&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)) {
+    other.handle_ = -1;
+}
+
+HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = other.handle_;
+        path_ = std::move(other.path_);
+        other.handle_ = -1;
+    }
+    return *this;
 }

@@ -267,25 +267,6 @@ bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
     return true;
 }
 
-HeldFolder::~HeldFolder() {
-    Close();
-}
-
-HeldFolder::HeldFolder(HeldFolder&& other) noexcept
-    : handle_(other.handle_), path_(std::move(other.path_)) {
-    other.handle_ = -1;
-}
-
-HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        path_ = std::move(other.path_);
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 bool HeldFolder::Open(const char16_t* path, Links links) {
     Close();
     std::string native;

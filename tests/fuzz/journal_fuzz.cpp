@@ -1,12 +1,10 @@
 #include <cstdlib>
-#include <cstring>
 
 #include "package/checksum.h"
 #include "package/journal_format.h"
 
-// The input is a journal without its checksum, which is added here so that the fuzzer
-// reaches the fields. What decodes must encode to bytes that decode to the same journal, and
-// the soundness check must take whatever decodes.
+// A journal without its checksum, added here so that the fuzzer reaches the fields: what
+// decodes is judged, and encodes to bytes that decode to the same journal.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
     uint8_t state[8] = {};
