@@ -24,9 +24,6 @@ public:
     CFileDX(const CFileDX&) = delete;
     CFileDX& operator=(const CFileDX&) = delete;
 
-    // The path given to the last open; empty before.
-    const std::u16string& Path() const { return path_; }
-
     // Opens an existing file for sequential reading; others may read it meanwhile. False
     // when a file is already open here (it stays open) or the open fails (recording why).
     bool OpenForRead(const char16_t* path);
@@ -76,7 +73,7 @@ private:
     uint32_t lastError_ = 0;
     uint32_t systemError_ = 0;  // the platform's own code: GetLastError() or errno
     bool reserved_ = false;     // Reserve succeeded on the open file
-    std::u16string path_;
+    std::u16string path_;       // given to the last open, for FlushHook
 };
 
 // Called with the file's path after every Flush that succeeded; null in the programs. Tests
