@@ -148,6 +148,9 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
     Put({{"pe.exe", Bytes(stub_.begin(), stub_.begin() + 0x82)}, {"b.hvl", base}});  // cut in "PE"
     auto huge = [](const fs::path& src) { fs::resize_file(src / "huge", uint64_t{1} << 32); };
     auto emptyFolder = [](const fs::path& src) { fs::create_directories(src / "e"); };
+    auto readOnlyOutput = [](const fs::path& s) {
+        PutFiles(s / "..", {{"ro.exe (read-only)", {}}});
+    };
     [[maybe_unused]] auto link = [](const fs::path& s) { fs::create_symlink(s / "a", s / "l"); };
     // 242 bytes in code page 932 but 122 UTF-16 units, within Windows' classic path limit.
     std::string kana;
@@ -172,6 +175,9 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
         {"folders, no hash list", "need a hash list", none, {"A/a.arc"}},
         {"-o naming the stub", "names the stub", {"-o", dir_ + "src/../stub.exe"}},
         {"-o inside the source", "inside the source", {"-o", dir_ + "src/o.exe"}},
+        {"-o empty", "-o needs the name", {"-o", ""}},
+        {"-o the source", "is a folder", {"-o", dir_ + "src/"}},
+        {"-o read-only", "is read-only", {"-o", dir_ + "ro.exe"}, {"a"}, 0, readOnlyOutput},
         {"a base that is neither", "neither an update program", {"--base", dir_ + "stub.exe"}},
         {"a base, no hash list", "needs a hash list", {"--base", "b", "--hash-list", "none"}},
         {"nothing to update", "nothing to update", {"--base", dir_ + "b.hvl"}, {"A/x"}},
@@ -261,6 +267,7 @@ TEST_F(UpkgTest, ExtractWritesAllOrNothing) {
         {"into a new folder", {}, false, {}, ExitOk},
         {"a file exists", {{"x/b", mine}}, false, {}, ExitUsage},
         {"--overwrite", {{"x/b", mine}}, true, {}, ExitOk},
+        {"--overwrite, read-only", {{"x/A/a (read-only)", mine}, {"x/b", mine}}, true, {}, ExitOk},
         {"a file where a folder goes", {{"x/A", mine}}, true, {}, ExitUsage},
         {"a damaged package", {{"out.exe", cut}}, false, {}, ExitDamaged},
 #ifndef _WIN32  // Wine shows links as the files they point to
@@ -280,6 +287,8 @@ TEST_F(UpkgTest, ExtractWritesAllOrNothing) {
         ASSERT_TRUE(CapFileSize(c.cap));
         const char* overwrite = c.overwrite ? "--overwrite" : "--quiet";
         EXPECT_EQ(Run({"extract", dir_ + "out.exe", dir_ + "x", overwrite}), c.code) << err_;
+        EXPECT_TRUE((c.put != FileList{{"out.exe", cut}}) ||  // names the entry, as verify does
+                    err_.find("entry \"b\": its data is cut short") != std::string::npos);
         CapFileSize(0);
         EXPECT_EQ(Snapshot(c.code ? root_.path() : x), c.code ? before : Snapshot(src_));
     }
@@ -311,6 +320,12 @@ TEST_F(UpkgTest, ChecksumPrintsAndChecksLikeSha256sum) {
     EXPECT_EQ(Run({"checksum", "-c", dir_ + "sums"}), ExitDamaged);
     EXPECT_EQ(out_, abc + ": FAILED\n" + empty + ": OK\n" + dir_ + "none: FAILED open or read\n");
     EXPECT_NE(err_.find("1 lines are improperly formatted"), std::string::npos) << err_;
+#ifndef _WIN32  // a name that is not UTF-8 ends the command with its reason, never an abort
+    fs::copy_file(root_.path() / "abc", root_.path() / "\xff");
+    EXPECT_EQ(Run({"checksum", dir_ + "\xff"}), ExitDamaged);
+#endif
+    Put({{"sums", ToBytes("06b4500012cc2660  " + abc + "\n")}});  // every file readable
+    EXPECT_EQ(Run({"checksum", "-c", dir_ + "sums"}), ExitDamaged);
 }
 
 }  // namespace

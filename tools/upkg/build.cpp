@@ -118,10 +118,27 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, ec);
 }
 
-// Refuses an output that would replace the stub or land in the folder being packed.
+// Refuses, before anything is written, an output that cannot or must not be written: no
+// name, a folder (the source among them), a read-only file, the stub, or a file in the
+// folder being packed.
 bool CheckOutput(const BuildRequest& request, std::string& error) {
     std::error_code ec;
+    if (request.output.empty()) {
+        error = "-o needs the name of the update program to write";
+        return false;
+    }
     const fs::path output = fs::absolute(fs::u8path(request.output), ec);
+    const fs::file_status status = fs::symlink_status(output, ec);
+    if (fs::is_directory(status)) {  // the source folder among them
+        error = "-o " + Quoted(request.output) + " is a folder";
+        return false;
+    }
+    // A file the publisher made read-only is one they meant to keep.
+    if (fs::is_regular_file(status) &&
+        (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
+        error = "-o " + Quoted(request.output) + " is read-only";
+        return false;
+    }
     if (SameFile(output, fs::u8path(request.stub))) {
         error = "-o " + Quoted(request.output) + " names the stub; it would be replaced";
         return false;

@@ -155,5 +155,12 @@ int RunUpkg(const std::vector<std::string>& arguments) {
         std::fputs(command->second.help, stdout);
         return ExitOk;
     }
-    return command->second.run(args);
+    // A name that the system's path conversion cannot take (not UTF-8 on Linux) throws deep
+    // in std::filesystem: the command ends with the reason, and what it was writing is
+    // removed on the way out.
+    try {
+        return command->second.run(args);
+    } catch (const std::exception& failure) {
+        return Fail(ExitDamaged, name + ": " + failure.what());
+    }
 }

@@ -92,14 +92,27 @@ bool WriteEntry(const PlannedEntry& entry, const EntryCheck& checked, Progress& 
         run.error = "entry " + Quoted(entry.name) + " changed while it was extracted";
         return false;
     }
-    return out.PutInPlace(run.overwrite, run.error);
+    // A read-only file is replaced all the same, as the updater replaces one; it keeps its
+    // attribute if the move fails.
+    const uint32_t attributes = GetAttributesAt(target.u16string().c_str());
+    const bool readOnly = run.overwrite && attributes != NoFileAttributes &&
+                          (attributes & AttributeReadOnly) &&
+                          !(attributes & (AttributeDirectory | AttributeReparsePoint));
+    if (readOnly) SetAttributesAt(target.u16string().c_str(), AttributeNormal);
+    if (out.PutInPlace(run.overwrite, run.error)) return true;
+    if (readOnly) SetAttributesAt(target.u16string().c_str(), attributes);
+    return false;
 }
 
-int Refuse(const std::string& package, const PackageCheck& check) {
+// Names each damaged entry and why, as verify does, then refuses the whole package.
+int Refuse(const std::string& package, const PackagePlan& plan, const PackageCheck& check) {
+    for (size_t i = 0; i < check.entries.size(); ++i)
+        if (check.entries[i].status == EntryStatus::Damaged)
+            std::fprintf(stderr, "upkg: entry %s: %s\n", Quoted(plan.entries[i].name).c_str(),
+                         check.entries[i].problem.c_str());
     for (const std::string& problem : check.problems)
         std::fprintf(stderr, "upkg: %s\n", problem.c_str());
-    return Fail(ExitDamaged,
-                Quoted(package) + " is damaged (upkg verify tells more); " + "nothing was written");
+    return Fail(ExitDamaged, Quoted(package) + " is damaged; nothing was written");
 }
 
 }  // namespace
@@ -116,7 +129,7 @@ int RunExtract(const Arguments& args) {
         Progress checking(DataSize(package), args.Quiet() || args.Verbose());
         check = CheckPackage(file, package, checking);
     }
-    if (check.damaged) return Refuse(args.positional[0], check);
+    if (check.damaged) return Refuse(args.positional[0], package.plan, check);
     // DIR itself is the publisher's to choose, a link included.
     std::error_code ec;
     if (fs::exists(run.folder, ec) && !fs::is_directory(run.folder, ec))
