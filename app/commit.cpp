@@ -250,9 +250,7 @@ FoldersOfPath HoldFoldersOf(const wchar_t* folder, const std::wstring& relative,
         if (attributes == NoFileAttributes || !(attributes & AttributeDirectory))
             return FoldersOfPath::Missing;
         HeldFolder hold;
-        if ((attributes & AttributeReparsePoint) ||
-            !hold.Open(AsUtf16(path.c_str()), HeldFolder::RefuseLink))
-            return FoldersOfPath::Link;
+        if (!hold.Open(AsUtf16(path.c_str()), HeldFolder::RefuseLink)) return FoldersOfPath::Link;
         held.names.push_back(name);
         held.below.push_back(std::move(hold));
     }

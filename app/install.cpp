@@ -69,7 +69,6 @@ struct Installation {
     CFileDX program;
     PackagePlan plan;
     std::vector<EntryPaths> paths;
-    std::vector<bool> created;  // temporary files this run wrote
     Update update;
     bool journaled = false;  // the journal was written and not yet dealt with
 };
@@ -117,7 +116,6 @@ ResultCode OpenAndPlan(const wchar_t* programPath, Installation& installation) {
     if (!ReadPackagePlan(installation.program, installation.plan)) return PackageIndexUnreadable;
     if (CheckPackagePlan(installation.plan) != PlanProblem::None || !PlanPaths(installation))
         return PackageDamaged;
-    installation.created.assign(installation.plan.entries.size(), false);
     return Ok;
 }
 
@@ -180,7 +178,6 @@ ResultCode CopyToTemporary(Installation& installation, size_t i, uint8_t* buffer
     if (!RemoveAt(AsUtf16(paths.temporary.c_str())) ||
         !out.OpenForWrite(AsUtf16(paths.temporary.c_str()), CreateNew))
         return InstallFailed;
-    installation.created[i] = true;
     uint64_t checksum = 0;
     const ResultCode copied =
         CopyEntry(installation.program, out, entry.size, buffer, controls, checksum);
@@ -253,7 +250,7 @@ ResultCode InstallUpdate(const wchar_t* installFolder) {
 
 ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder) {
     const Controls controls = Controls::Take();
-    Installation installation{installFolder, {}, {}, {}, {}, {}, false};
+    Installation installation{installFolder, {}, {}, {}, {}, false};
     ResultCode result = OpenAndPlan(programPath, installation);
     if (result != Ok) return Finish(result);
 
@@ -265,10 +262,8 @@ ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installF
     result = CopyEntries(installation, controls);
     if (result == Ok) result = CommitAndRecord(installation);
 
-    // Whatever happened, no temporary file of this run stays behind, and the journal of an
-    // update that never moved a file goes after them.
-    for (size_t i = 0; i < installation.created.size(); ++i)
-        if (installation.created[i]) RemoveAt(AsUtf16(installation.paths[i].temporary.c_str()));
+    // An update that never moved a file leaves no temporary file behind, and its journal goes
+    // after them; once moving began, the commit or its take-back dealt with both.
     if (installation.journaled) DropJournal(installation.folder, installation.update.journal);
     return Finish(result);
 }

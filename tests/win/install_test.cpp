@@ -255,8 +255,7 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
               PackageIndexUnreadable);
 }
 
-// What another program does to the files while they are moved: the folder ends as it was, or,
-// once the commit point passed, as the update leaves it.
+// Files held or planted while moving: the folder ends as it was, or as the update leaves it.
 TEST_F(InstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
     BuildUpdate(
         {{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", ToBytes("new c")}});
@@ -322,8 +321,7 @@ TEST_F(InstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
     EXPECT_NE(std::wstring(pending, size / 2).find(aside.filename()), std::wstring::npos);
 }
 
-// Journals and links planted in the folder: recovery and the install refuse them whole, and
-// nothing outside the folder or inside it changes.
+// Planted journals and links are refused whole: nothing inside or outside the folder changes.
 TEST_F(InstallTest, PlantedJournalsAndLinksChangeNothing) {
     const fs::path outside = root_.path() / "outside";
     auto plant = [&](const Journal& journal) {
@@ -414,8 +412,7 @@ TEST_F(InstallTest, LockedListsKeepTheirOutcomes) {
     }
 }
 
-// Every verified temporary file and both rewritten lists are flushed before the journal is
-// marked committed, and the folder after it, before anything is deleted.
+// Temporary files and rewritten lists are flushed before the commit mark, the folder after.
 TEST_F(InstallTest, CommitPointComesAfterEveryFlush) {
     BuildUpdate({{"a.arc", ToBytes("a")}, {"Sub/b.arc", ToBytes("b")}});
     MakeGame({{"Sub/b.arc", ToBytes("old")},
