@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "package/file.h"
@@ -17,6 +18,21 @@ bool WriteInPieces(CFileDX& out, const void* bytes, uint32_t length) {
         const uint32_t piece = std::min(length - done, most);
         if (out.Write(next + done, piece) != piece) return false;
     }
+    return true;
+}
+
+// '\\' on Windows, '/' elsewhere.
+extern const char16_t FolderSeparator;
+
+bool JoinPath(char16_t* out, size_t capacity, const char16_t* folder, const char16_t* relative) {
+    const size_t folderLength = std::char_traits<char16_t>::length(folder);
+    const size_t relativeLength = std::char_traits<char16_t>::length(relative);
+    if (folderLength + 1 + relativeLength >= capacity) return false;
+    std::copy(folder, folder + folderLength, out);
+    out[folderLength] = FolderSeparator;
+    std::replace_copy(relative, relative + relativeLength, out + folderLength + 1, u'\\',
+                      FolderSeparator);
+    out[folderLength + 1 + relativeLength] = 0;
     return true;
 }
 

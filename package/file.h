@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
+
+#include "package/held_folder.h"
 
 // Modes of OpenForWrite.
 constexpr uint32_t CreateOrTruncate = 0;  // an existing file is emptied, a missing one created
@@ -17,6 +20,16 @@ constexpr uint32_t ErrorPathNotFound = 3;
 constexpr uint32_t ErrorAccessDenied = 5;
 constexpr uint32_t ErrorFileExists = 80;
 
+// The volume, the file's number on it and its size when it was asked.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    uint64_t size = 0;
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && index == other.index && size == other.size;
+    }
+};
+
 class CFileDX {
 public:
     CFileDX() = default;
@@ -26,11 +39,15 @@ public:
 
     // Opens an existing file for sequential reading; others may read it meanwhile. False
     // when a file is already open here (it stays open) or the open fails (recording why).
-    bool OpenForRead(const char16_t* path);
+    // With RefuseLink, a link standing at `path` is refused, never followed.
+    bool OpenForRead(const char16_t* path, HeldFolder::Links links = HeldFolder::FollowLink);
 
     // Opens a file for exclusive writing, created or truncated as `mode` says. False when
     // a file is already open here or the open fails (a read-only file, say; recording why).
     bool OpenForWrite(const char16_t* path, uint32_t mode);
+    // The same for the file `name` (one name, no folders) inside `folder`, never through a
+    // link standing there.
+    bool OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode);
 
     // Low 32 bits of the file's size; 0xFFFFFFFF when it cannot be had.
     uint32_t GetSize();
@@ -42,6 +59,9 @@ public:
     // Bytes actually read or written; 0 on failure (recording why) or at the end of the file.
     uint32_t Read(void* buffer, uint32_t length);
     uint32_t Write(const void* buffer, uint32_t length);
+
+    // What tells the open file from every other: equal for two opens of one file.
+    bool GetIdentity(FileIdentity* identity);
 
     // Makes what was written durable: on the disk, not only in the system's cache.
     bool Flush();
@@ -134,28 +154,13 @@ bool DeleteAtRestart(const char16_t* path);
 // The bytes the caller may still write on the volume of `folder`.
 bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes);
 
-// A folder held open from Open to Close, so that nobody can rename or delete it, or put a link
-// in its place, meanwhile (on Windows it is open without delete sharing). Move-only.
-class HeldFolder {
-public:
-    enum Links { FollowLink, RefuseLink };
+// A path as the system gave it (a command-line argument, a name read from a folder), in the
+// form the functions here take. On Windows that is its UTF-16 as given. Elsewhere a name is
+// bytes: a byte that is not part of UTF-8 text travels as the lone surrogate U+DC80 + byte - 0x80,
+// which the POSIX build turns back into the same byte, so every name reaches the system
+// unchanged.
+std::u16string FromSystemPath(const std::filesystem::path& path);
 
-    HeldFolder() = default;
-    ~HeldFolder();
-    HeldFolder(HeldFolder&& other) noexcept;
-    HeldFolder& operator=(HeldFolder&& other) noexcept;
-    HeldFolder(const HeldFolder&) = delete;
-    HeldFolder& operator=(const HeldFolder&) = delete;
-
-    // Holds the folder at `path`. False when it is not a folder or, with RefuseLink, when it
-    // is a link (a reparse point), which is then not held.
-    bool Open(const char16_t* path, Links links);
-    // Makes the folder's changed names (moves, deletes) durable.
-    bool Flush();
-    bool IsOpen() const { return handle_ != -1; }
-    void Close();
-
-private:
-    intptr_t handle_ = -1;
-    std::u16string path_;
-};
+// `relative`, a path inside an installation or package with `\` between folders, joined to
+// `folder` in the system's form. False when the result does not fit in `capacity` units.
+bool JoinPath(char16_t* out, size_t capacity, const char16_t* folder, const char16_t* relative);

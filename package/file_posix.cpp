@@ -10,27 +10,11 @@
 #include <system_error>
 
 #include "package/file.h"
+#include "package/native_path.h"
 #include "text/codepage.h"
+#include "text/encoding.h"
 
 namespace {
-
-// Paths arrive in Windows form: a backslash separates folders, as a slash does.
-bool ToNativePath(const char16_t* path, std::string* native) {
-    size_t length = std::char_traits<char16_t>::length(path);
-    if (length == 0) return false;
-    size_t needed = WideToCodePage(CodePageUtf8, path, length, nullptr, 0);
-    if (needed == 0) return false;
-    native->resize(needed);
-    if (WideToCodePage(CodePageUtf8, path, length, native->data(), needed) != needed) return false;
-    std::replace(native->begin(), native->end(), '\\', '/');
-    return true;
-}
-
-// Windows' read-only attribute, as the owner's missing write bit: it refuses writing and
-// replacing even to an administrator, where root would otherwise pass.
-bool IsReadOnly(const struct stat& info) {
-    return !(info.st_mode & S_IWUSR);
-}
 
 uint32_t WindowsError(int error) {
     switch (error) {
@@ -46,6 +30,53 @@ uint32_t WindowsError(int error) {
 }
 
 }  // namespace
+
+bool ToNativePath(const char16_t* path, std::string* native) {
+    native->clear();
+    for (const char16_t* at = path; *at != 0; ++at) {
+        uint32_t code = *at;
+        if (code >= 0xD800 && code <= 0xDBFF && at[1] >= 0xDC00 && at[1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (*++at - 0xDC00);
+        } else if (code >= 0xDC80 && code <= 0xDCFF) {
+            *native += static_cast<char>(code - 0xDC00);  // a byte that was not UTF-8
+            continue;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            return false;
+        }
+        AppendUtf8(code, native);
+    }
+    return !native->empty();
+}
+
+std::u16string FromSystemPath(const std::filesystem::path& path) {
+    const std::string& bytes = path.native();
+    const auto* text = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::u16string wide;
+    for (size_t at = 0; at < bytes.size();) {
+        uint32_t code;
+        const uint32_t length = DecodeUtf8Strictly(bytes.data() + at, bytes.size() - at, &code);
+        if (length == 0) {
+            wide += static_cast<char16_t>(0xDC00 + text[at++]);
+        } else if (code >= 0x10000) {
+            wide += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            wide += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            wide += static_cast<char16_t>(code);
+        }
+        at += length;
+    }
+    return wide;
+}
+
+extern const char16_t FolderSeparator = u'/';
+
+uint32_t AttributesFromStat(const struct stat& info, const struct stat* followed) {
+    if (S_ISLNK(info.st_mode))
+        return AttributeReparsePoint |
+               (followed != nullptr && S_ISDIR(followed->st_mode) ? AttributeDirectory : 0);
+    if (S_ISDIR(info.st_mode)) return AttributeDirectory;
+    return IsReadOnly(info) ? AttributeReadOnly : AttributeNormal;
+}
 
 CFileDX::~CFileDX() {
     Close();
@@ -64,7 +95,7 @@ std::string SystemErrorText() {
     return std::generic_category().message(errno);
 }
 
-bool CFileDX::OpenForRead(const char16_t* path) {
+bool CFileDX::OpenForRead(const char16_t* path, HeldFolder::Links links) {
     if (IsOpen()) return false;
     path_ = path;
     std::string native;
@@ -73,7 +104,8 @@ bool CFileDX::OpenForRead(const char16_t* path) {
         RecordError();
         return false;
     }
-    int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(native.c_str(),
+                  O_RDONLY | O_CLOEXEC | (links == HeldFolder::RefuseLink ? O_NOFOLLOW : 0));
     struct stat info;
     if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
         // Windows refuses to open a folder as a file.
@@ -111,6 +143,34 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
         return false;
     }
     handle_ = fd;
+    return true;
+}
+
+bool CFileDX::OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode) {
+    if (IsOpen()) return false;
+    path_ = folder.Path() + u"/" + name;
+    std::string native;
+    int fd = -1;
+    if (!ToNativePath(name, &native) || native.find('/') != std::string::npos) {
+        errno = EINVAL;
+    } else {
+        const int flags =
+            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (mode == CreateNew ? O_EXCL : O_TRUNC);
+        fd = openat(static_cast<int>(folder.Handle()), native.c_str(), flags, 0644);
+    }
+    if (fd < 0) {
+        RecordError();
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool CFileDX::GetIdentity(FileIdentity* identity) {
+    struct stat info;
+    if (!IsOpen() || fstat(static_cast<int>(handle_), &info) != 0) return false;
+    *identity = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+                 static_cast<uint64_t>(info.st_size)};
     return true;
 }
 
@@ -222,11 +282,8 @@ uint32_t GetAttributesAt(const char16_t* path) {
     std::string native;
     struct stat info;
     if (!ToNativePath(path, &native) || lstat(native.c_str(), &info) != 0) return NoFileAttributes;
-    if (S_ISLNK(info.st_mode))
-        return AttributeReparsePoint |
-               (stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? AttributeDirectory : 0);
-    if (S_ISDIR(info.st_mode)) return AttributeDirectory;
-    return IsReadOnly(info) ? AttributeReadOnly : AttributeNormal;
+    struct stat followed;
+    return AttributesFromStat(info, stat(native.c_str(), &followed) == 0 ? &followed : nullptr);
 }
 
 bool SetAttributesAt(const char16_t* path, uint32_t attributes) {
@@ -265,30 +322,6 @@ bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
     if (!ToNativePath(folder, &native) || statvfs(native.c_str(), &info) != 0) return false;
     *bytes = uint64_t{info.f_bavail} * info.f_frsize;
     return true;
-}
-
-bool HeldFolder::Open(const char16_t* path, Links links) {
-    Close();
-    std::string native;
-    if (!ToNativePath(path, &native)) return false;
-    const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC |
-                                            (links == RefuseLink ? O_NOFOLLOW : 0));
-    if (fd < 0) return false;
-    handle_ = fd;
-    path_ = path;
-    return true;
-}
-
-bool HeldFolder::Flush() {
-    if (!IsOpen() || fsync(static_cast<int>(handle_)) != 0) return false;
-    if (FlushHook != nullptr) FlushHook(path_.c_str());
-    return true;
-}
-
-void HeldFolder::Close() {
-    if (!IsOpen()) return;
-    close(static_cast<int>(handle_));
-    handle_ = -1;
 }
 
 bool DeleteFileAt(const char16_t* path) {

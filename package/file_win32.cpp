@@ -42,13 +42,21 @@ std::string SystemErrorText() {
     return ErrorText(GetLastError());
 }
 
-bool CFileDX::OpenForRead(const char16_t* path) {
+bool CFileDX::OpenForRead(const char16_t* path, HeldFolder::Links links) {
     if (IsOpen()) return false;
     path_ = path;
+    const bool refuse = links == HeldFolder::RefuseLink;
     HANDLE handle = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                OpenFlags, nullptr);
+                                OpenFlags | (refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
     handle_ = reinterpret_cast<intptr_t>(handle);
-    if (handle == INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle != INVALID_HANDLE_VALUE && refuse &&
+        (!GetFileInformationByHandle(handle, &info) ||
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        Close();
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    if (!IsOpen()) {
         RecordError();
         return false;
     }
@@ -64,6 +72,21 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     handle_ = reinterpret_cast<intptr_t>(handle);
     if (handle == INVALID_HANDLE_VALUE) RecordError();
     return handle != INVALID_HANDLE_VALUE;
+}
+
+bool CFileDX::OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode) {
+    // The held folder cannot be renamed or replaced, so its path names it; CREATE_NEW fails on
+    // anything standing at the name, a link included.
+    return folder.IsOpen() && OpenForWrite((folder.Path() + u"\\" + name).c_str(), mode);
+}
+
+bool CFileDX::GetIdentity(FileIdentity* identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IsOpen() || !GetFileInformationByHandle(AsHandle(handle_), &info)) return false;
+    *identity = {info.dwVolumeSerialNumber,
+                 uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow,
+                 uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow};
+    return true;
 }
 
 uint32_t CFileDX::GetSize() {
@@ -106,6 +129,12 @@ bool CFileDX::Flush() {
     if (FlushHook != nullptr) FlushHook(path_.c_str());
     return true;
 }
+
+std::u16string FromSystemPath(const std::filesystem::path& path) {
+    return AsUtf16(path.c_str());
+}
+
+extern const char16_t FolderSeparator = u'\\';
 
 bool CFileDX::Reserve(uint64_t size) {
     // Windows allocates; Wine 8 answers that it cannot.
@@ -209,48 +238,4 @@ bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
     if (!GetDiskFreeSpaceExW(AsWide(folder), &available, nullptr, nullptr)) return false;
     *bytes = available.QuadPart;
     return true;
-}
-
-bool HeldFolder::Open(const char16_t* path, Links links) {
-    Close();
-    // Without FILE_SHARE_DELETE nobody can rename or delete the folder while it is held.
-    const DWORD flags =
-        FILE_FLAG_BACKUP_SEMANTICS | (links == RefuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
-    HANDLE handle =
-        CreateFileW(AsWide(path), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    // Windows reports a link on the handle; Wine only on the name, a Unix link to a folder.
-    const DWORD byName = GetFileAttributesW(AsWide(path));
-    const DWORD refused = links == RefuseLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
-    if (!GetFileInformationByHandle(handle, &info) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & refused) ||
-        byName == INVALID_FILE_ATTRIBUTES || (byName & refused)) {
-        CloseHandle(handle);
-        return false;
-    }
-    handle_ = reinterpret_cast<intptr_t>(handle);
-    path_ = path;
-    return true;
-}
-
-bool HeldFolder::Flush() {
-    if (!IsOpen()) return false;
-    // Flushing a folder takes a handle with write access; the hold pins the name to the folder.
-    // On NTFS this writes the folder's entries and the file system's log up to now.
-    HANDLE handle = CreateFileW(AsWide(path_.c_str()), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    const bool flushed = FlushFileBuffers(handle) != 0;
-    CloseHandle(handle);
-    if (flushed && FlushHook != nullptr) FlushHook(path_.c_str());
-    return flushed;
-}
-
-void HeldFolder::Close() {
-    if (!IsOpen()) return;
-    CloseHandle(AsHandle(handle_));
-    handle_ = -1;
 }

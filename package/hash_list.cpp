@@ -129,7 +129,7 @@ void PruneHashList(std::vector<HashListEntry>& installed, const char16_t* folder
     for (HashListEntry& record : installed) {
         char16_t relative[PathBufferLength], full[PathBufferLength];
         bool formed = NarrowToWide(relative, PathBufferLength, record.path.c_str()) &&
-                      FormatWide(full, u"%s\\%s", {folder, relative}) >= 0;
+                      JoinPath(full, PathBufferLength, folder, relative);
         if (!formed || PathExists(full)) kept.push_back(std::move(record));
     }
     installed = std::move(kept);
@@ -138,7 +138,7 @@ void PruneHashList(std::vector<HashListEntry>& installed, const char16_t* folder
 void UpdateInstalledHashList(const char16_t* folder, const std::vector<HashListEntry>& update) {
     char16_t path[PathBufferLength];
     const std::u16string name(HashListName, HashListName + sizeof HashListName - 1);
-    if (FormatWide(path, u"%s\\%s", {folder, name.c_str()}) < 0) return;
+    if (!JoinPath(path, PathBufferLength, folder, name.c_str())) return;
 
     HashListHeader header;
     std::vector<HashListEntry> installed;

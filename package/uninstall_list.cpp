@@ -9,7 +9,6 @@
 #include "package/safe_write.h"
 #include "text/convert.h"
 #include "text/encoding.h"
-#include "text/format.h"
 
 namespace {
 
@@ -75,7 +74,7 @@ bool WriteUninstallList(const char16_t* path, const UninstallList& lists) {
 
 bool UpdateUninstallList(const char16_t* folder, const std::vector<std::u16string>& installNames) {
     char16_t path[PathBufferLength];
-    if (FormatWide(path, u"%s\\%s", {folder, u"uninst.lst"}) < 0) return false;
+    if (!JoinPath(path, PathBufferLength, folder, u"uninst.lst")) return false;
 
     std::unique_ptr<char[]> text;
     uint32_t size = 0;

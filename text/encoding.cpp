@@ -65,6 +65,41 @@ DecodedCharacter DecodeUtf8Sequence(const char* text) {
     return {code, length};
 }
 
+void AppendUtf8(uint32_t code, std::string* out) {
+    if (code < 0x80) {
+        *out += static_cast<char>(code);
+        return;
+    }
+    const int extra = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    static const unsigned char lead[] = {0, 0xC0, 0xE0, 0xF0};
+    *out += static_cast<char>(lead[extra] | (code >> (6 * extra)));
+    for (int i = extra - 1; i >= 0; --i)
+        *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
+}
+
+uint32_t DecodeUtf8Strictly(const char* bytes, size_t length, uint32_t* code) {
+    const auto* text = reinterpret_cast<const unsigned char*>(bytes);
+    const unsigned char lead = text[0];
+    if (lead < 0x80) {
+        *code = lead;
+        return 1;
+    }
+    const uint32_t size = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    if (size == 0 || size > length) return 0;
+    uint32_t value = lead & (0x7F >> size);
+    for (uint32_t i = 1; i < size; ++i) {
+        if ((text[i] & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (text[i] & 0x3F);
+    }
+    static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < least[size] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *code = value;
+    return size;
+}
+
 DecodedCharacter DecodeCharacter(const char* text, TextEncoding encoding) {
     const uint8_t first = ByteAt(text, 0);
     if (encoding == Local) {

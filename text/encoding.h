@@ -33,6 +33,14 @@ bool IsLeadByte(uint8_t byte);
 // checking its continuation bytes. A sequence cut short by the terminator ends before it.
 DecodedCharacter DecodeUtf8Sequence(const char* text);
 
+// Appends the character `code` (at most 0x10FFFF) to `out` as UTF-8.
+void AppendUtf8(uint32_t code, std::string* out);
+
+// The length of the well-formed UTF-8 sequence at `text` (of `length` bytes, at least 1), with
+// its character in `code`; 0 when none starts there (a stray or overlong byte, a surrogate, a
+// sequence cut short).
+uint32_t DecodeUtf8Strictly(const char* text, size_t length, uint32_t* code);
+
 // Decodes one character at `text` (which must not be at the terminator): for Local the
 // byte or lead * 256 + trail, for Utf8 the code point (a surrogate pair written as two
 // sequences joins into one character), for Ascii the byte.

@@ -81,15 +81,15 @@ std::u16string ScratchFolder::File(const std::string& name) const {
     return (path_ / fs::u8path(name)).u16string();
 }
 
-void WriteFile(const std::u16string& path, const Bytes& bytes) {
-    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+void WriteFile(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good());
 }
 
-Bytes ReadFile(const std::u16string& path) {
-    std::ifstream in(fs::path(path), std::ios::binary);
+Bytes ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -175,7 +175,7 @@ void PutFiles(const fs::path& folder, const FileList& files) {
         if (locked) path.resize(mark);
         const fs::path file = folder / fs::u8path(path);
         fs::create_directories(file.parent_path());
-        WriteFile(file.u16string(), bytes);
+        WriteFile(file, bytes);
         if (locked)
             fs::permissions(
                 file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,

@@ -36,13 +36,13 @@ private:
     std::filesystem::path path_;
 };
 
-void WriteFile(const std::u16string& path, const Bytes& bytes);
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes);
 // Caps the size of the files this process writes, so that a write fails midway; 0 lifts the
 // cap. False on Windows, which has no such cap, for any cap but 0.
 bool CapFileSize(uint64_t cap);
 // Removes a file or folder and everything in it, read-only files included.
 void RemoveTree(const std::filesystem::path& path);
-Bytes ReadFile(const std::u16string& path);
+Bytes ReadFile(const std::filesystem::path& path);
 
 // Every file and folder below a root by relative path with "/" between components (a
 // folder's ends in "/", a read-only file's in " (read-only)"), with its bytes.

@@ -2,6 +2,17 @@
 
 #include <algorithm>
 #include <filesystem>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include "fixtures.h"
 #include "package/file.h"
@@ -320,12 +331,128 @@ TEST_F(UpkgTest, ChecksumPrintsAndChecksLikeSha256sum) {
     EXPECT_EQ(Run({"checksum", "-c", dir_ + "sums"}), ExitDamaged);
     EXPECT_EQ(out_, abc + ": FAILED\n" + empty + ": OK\n" + dir_ + "none: FAILED open or read\n");
     EXPECT_NE(err_.find("1 lines are improperly formatted"), std::string::npos) << err_;
-#ifndef _WIN32  // a name that is not UTF-8 ends the command with its reason, never an abort
-    fs::copy_file(root_.path() / "abc", root_.path() / "\xff");
-    EXPECT_EQ(Run({"checksum", dir_ + "\xff"}), ExitDamaged);
-#endif
     Put({{"sums", ToBytes("06b4500012cc2660  " + abc + "\n")}});  // every file readable
     EXPECT_EQ(Run({"checksum", "-c", dir_ + "sums"}), ExitDamaged);
 }
+
+#ifndef _WIN32  // natively: names as bytes, links as links, signals, root's permissions
+// Root passes every permission check; without these two capabilities it meets them as others do.
+class AsOthers {
+public:
+    AsOthers() {
+        syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+        syscall(SYS_capset, &header_, lowered);
+    }
+    ~AsOthers() { syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2] = {};
+};
+
+TEST_F(UpkgTest, NamesAreTheSystemsOwnBytes) {
+    const std::string e = dir_ + "\xe9";  // Latin-1 é
+    PutFiles(root_.path() / "\xe9src", {{"A/a", {'a'}}});
+    Put({{"b\\c", {'c'}}});
+    auto build = [&](const std::string& out) {
+        return Run({"build", "--stub", dir_ + "stub.exe", "--title", "T", "-o", out, e + "src"});
+    };
+    EXPECT_EQ(build(e + ".exe"), ExitOk) << err_;
+    EXPECT_NE(out_.find("\\xe9.exe"), std::string::npos) << out_;  // shown escaped
+    for (const char* command : {"list", "verify"}) EXPECT_EQ(Run({command, e + ".exe"}), ExitOk);
+    EXPECT_EQ(Run({"extract", e + ".exe", e}), ExitOk) << err_;
+    EXPECT_EQ(ReadFile(root_.path() / "\xe9/A/a"), Bytes{'a'});
+    Put({{"\xe9/zol.hvl", MakeHashList(HashListMagicV2, 0, {{"A\\a", ChecksumOf({'a'})}})}});
+    EXPECT_EQ(Run({"check", e}), ExitOk) << err_;
+    EXPECT_EQ(Run({"checksum", e + "/A/a", dir_ + "b\\c"}), ExitOk) << err_;  // not b/c
+    Put({{"sums", ToBytes(out_)}});
+    EXPECT_EQ(Run({"checksum", "-c", dir_ + "sums"}), ExitOk) << out_ << err_;
+    PutFiles(root_.path() / "\xe9src", {{"\xff", {}}});  // a package stores names as UTF-8
+    EXPECT_EQ(build(dir_ + "o.exe"), ExitUsage);
+    EXPECT_NE(err_.find("\"\\xff\" is not valid UTF-8"), std::string::npos) << err_;
+}
+
+// Another program putting a link in place of a folder or file between two files gains nothing.
+TEST_F(UpkgTest, ALinkPlantedMeanwhileIsNeverFollowed) {
+    static fs::path root;
+    root = root_.path();
+    PutFiles(src_, {{"A/a", {'a'}}, {"A/b", {'b'}}});
+    Put({{"v/keep", {'k'}}});
+    ASSERT_EQ(Build(), ExitOk) << err_;
+    BetweenFilesHook = [] {
+        fs::rename(root / "x/A", root / "x/moved");
+        fs::create_symlink(root / "v", root / "x/A");
+    };
+    EXPECT_EQ(Run({"extract", dir_ + "out.exe", dir_ + "x"}), ExitDamaged);
+    EXPECT_EQ(Snapshot(root / "v"), (Tree{{"keep", {'k'}}}));
+    void (*swaps[])() = {
+        [] { fs::create_symlink(root / "v/keep", root / "c"); },
+        [] { fs::copy_file(root / "v/keep", root / "c"); },  // of the listed size
+    };
+    for (auto swap : swaps) {
+        BetweenFilesHook = [] { fs::rename(root / "c", root / "src/A/b"); };
+        swap();
+        fs::remove(root / "out.exe");
+        EXPECT_EQ(Build(), ExitDamaged) << err_;
+        EXPECT_NE(err_.find("src/A/b\""), std::string::npos) << err_;
+        EXPECT_FALSE(fs::exists(root / "out.exe"));
+        fs::remove(src_ / "A/b");
+        PutFiles(src_, {{"A/b", {'b'}}});
+    }
+    BetweenFilesHook = nullptr;
+}
+
+// A folder that cannot be read is named; a file that cannot be replaced is found first.
+TEST_F(UpkgTest, WhatPermissionsRefuseIsNamedBeforeWriting) {
+    PutFiles(src_, {{"0", {'0'}}, {"A/a", {'a'}}, {"B/b", {'b'}}});
+    ASSERT_EQ(Build(), ExitOk) << err_;
+    Put({{"x/A/a", {'o'}}});
+    fs::permissions(root_.path() / "x/A", fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(src_ / "B", fs::perms::none);
+    {
+        const AsOthers others;
+        EXPECT_EQ(Run({"extract", "--overwrite", dir_ + "out.exe", dir_ + "x"}), ExitDamaged);
+        EXPECT_NE(err_.find("x/A/a\" cannot be replaced"), std::string::npos) << err_;
+        EXPECT_EQ(Build({"-o", dir_ + "o.exe"}), ExitDamaged);
+        EXPECT_NE(err_.find("src/B\": Permission denied"), std::string::npos) << err_;
+    }
+    EXPECT_EQ(Snapshot(root_.path() / "x"), (Tree{{"A/", {}}, {"A/a", {'o'}}}));
+}
+
+// Each signal that ends upkg removes the temporary file first, then ends it as it would.
+TEST_F(UpkgTest, ASignalRemovesTheTemporaryFile) {
+    for (int i = 0; i < 100; ++i) PutFiles(src_, {{std::to_string(i) + std::string(90, 'f'), {}}});
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+        SCOPED_TRACE(signal);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        fcntl(out[1], F_SETPIPE_SZ, 4096);
+        std::fflush(stdout);
+        if (const pid_t child = fork(); child == 0) {
+            const rlimit noCore = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            dup2(out[1], STDOUT_FILENO);
+            close(out[0]);
+            std::setvbuf(stdout, nullptr, _IOLBF, 0);
+            _exit(RunUpkg({"build", "-v", "--hash-list", "none", "--stub", dir_ + "stub.exe",
+                           "--title", "T", "-o", dir_ + "out.exe", dir_ + "src"}));
+        } else {
+            close(out[1]);
+            // A line out means the temporary file is open; the pipe then takes 4 KiB of the
+            // 11 KiB of lines, so upkg waits mid-way until it is read.
+            int queued = 0, status = 0;
+            while (queued == 0 && waitpid(child, &status, WNOHANG) == 0)
+                ioctl(out[0], FIONREAD, &queued);
+            signal == SIGPIPE ? close(out[0]) : kill(child, signal);
+            waitpid(child, &status, 0);
+            close(out[0]);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(root_.path()), {}), 2);  // stub.exe, src
+    }
+}
+#endif
 
 }  // namespace

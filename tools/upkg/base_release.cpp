@@ -29,12 +29,12 @@ bool HoldsArchive(CFileDX& file) {
 
 bool FoldFile(SourceFile& file, Progress& progress, std::string& error) {
     CFileDX in;
-    if (in.OpenForRead(file.path.u16string().c_str()) &&
-        StreamWithChecksum(in, file.size, nullptr, file.checksum, progress) == StreamResult::Done) {
+    if (!OpenListed(file, in, error)) return false;
+    if (StreamWithChecksum(in, file.size, nullptr, file.checksum, progress) == StreamResult::Done) {
         file.checksumKnown = true;
         return true;
     }
-    error = "cannot read " + Quoted(file.path.u8string()) + ": " + ReadProblem(in);
+    error = "cannot read " + Quoted(file.path) + ": " + ReadProblem(in);
     return false;
 }
 
@@ -50,7 +50,7 @@ bool IsUnchanged(const std::vector<HashListEntry>& base, const SourceFile& file)
 BuildResult LoadBaseRecords(const std::string& path, std::vector<HashListEntry>& records,
                             std::string& error) {
     CFileDX file;
-    if (!file.OpenForRead(fs::u8path(path).u16string().c_str())) {
+    if (!file.OpenForRead(FromSystemPath(fs::u8path(path)).c_str())) {
         error = "cannot open the base " + Quoted(path) + ": " + file.LastErrorText();
         return BuildResult::WriteFailed;
     }

@@ -38,11 +38,8 @@ bool WriteAll(CFileDX& out, const void* data, uint64_t length) {
 // Copies one file into the output, folding its checksum on the way.
 bool CopyFile(SourceFile& file, TemporaryFile& output, Progress& progress, std::string& error) {
     CFileDX in;
-    const std::string shown = Quoted(file.path.u8string());
-    if (!in.OpenForRead(file.path.u16string().c_str())) {
-        error = "cannot open " + shown + ": " + in.LastErrorText();
-        return false;
-    }
+    const std::string shown = Quoted(file.path);
+    if (!OpenListed(file, in, error)) return false;
     uint64_t checksum = 0;
     switch (StreamWithChecksum(in, file.size, &output.file(), checksum, progress)) {
         case StreamResult::ReadShort:
@@ -76,7 +73,7 @@ BuildResult ReadStub(const BuildRequest& request, std::vector<uint8_t>& image, s
     CFileDX stub;
     uint64_t size = 0;
     const std::string shown = "the stub " + Quoted(request.stub);
-    if (!stub.OpenForRead(fs::u8path(request.stub).u16string().c_str()) ||
+    if (!stub.OpenForRead(FromSystemPath(fs::u8path(request.stub)).c_str()) ||
         !stub.GetFullSize(&size)) {
         error = "cannot read " + shown + ": " + stub.LastErrorText();
         return BuildResult::WriteFailed;
@@ -129,7 +126,7 @@ bool CheckOutput(const BuildRequest& request, std::string& error) {
     }
     const fs::path output = fs::absolute(fs::u8path(request.output), ec);
     const fs::file_status status = fs::symlink_status(output, ec);
-    if (fs::is_directory(status)) {  // the source folder among them
+    if (fs::is_directory(status) || !fs::u8path(request.output).has_filename()) {
         error = "-o " + Quoted(request.output) + " is a folder";
         return false;
     }
@@ -216,6 +213,7 @@ bool CopyFiles(const BuildRequest& request, std::vector<SourceFile>& files, Temp
             std::printf("packing %s (%llu bytes)\n", file.relative.c_str(),
                         static_cast<unsigned long long>(file.size));
         if (!CopyFile(file, output, progress, error)) return false;
+        if (BetweenFilesHook != nullptr) BetweenFilesHook();
     }
     summary.files = files.size();
     return true;
@@ -228,7 +226,14 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
                          BuildSummary& summary, std::string& error) {
     const PackageLayout layout = LayoutFor(request);
     const bool hashList = request.hashList != HashListVersion::None;
-    TemporaryFile output(fs::u8path(request.output));
+    const fs::path target = fs::u8path(request.output);
+    const fs::path folderPath = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    HeldFolder folder;  // the publisher's to choose, a link included
+    if (!folder.Open(FromSystemPath(folderPath).c_str(), HeldFolder::FollowLink)) {
+        error = "cannot write " + Quoted(request.output) + ": " + SystemErrorText();
+        return BuildResult::WriteFailed;
+    }
+    TemporaryFile output(folder, FromSystemPath(target.filename()), request.output);
     if (!output.Create(error)) return BuildResult::WriteFailed;
     const std::vector<uint8_t> reserved(HashListSize(layout, files, hashList), 0);
     uint64_t dataBytes = 0;

@@ -52,7 +52,8 @@ int RunBuild(const Arguments& args) {
     }
     if (!request.quiet) {
         std::printf("%zu files, %llu bytes -> %s (%llu bytes)", summary.files,
-                    static_cast<unsigned long long>(summary.dataBytes), request.output.c_str(),
+                    static_cast<unsigned long long>(summary.dataBytes),
+                    Shown(request.output).c_str(),
                     static_cast<unsigned long long>(summary.outputBytes));
         if (!request.base.empty()) std::printf("; %zu unchanged files left out", summary.unchanged);
         std::printf("\n");

@@ -28,7 +28,7 @@ std::optional<fs::path> FindEntry(const fs::path& folder, const std::string& nam
     const std::string wanted = Lowercased(name);
     fs::directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec))
-        if (Lowercased(it->path().filename().u8string()) == wanted) return it->path();
+        if (Lowercased(Shown(it->path().filename())) == wanted) return it->path();
     return std::nullopt;
 }
 
@@ -62,7 +62,7 @@ FileStatus CheckRecord(const fs::path& folder, const HashListEntry& record, Prog
     if (!path) return FileStatus::Missing;
     CFileDX file;
     uint64_t size = 0, checksum = 0;
-    if (!file.OpenForRead(path->u16string().c_str()) || !file.GetFullSize(&size) ||
+    if (!file.OpenForRead(FromSystemPath(*path).c_str()) || !file.GetFullSize(&size) ||
         StreamWithChecksum(file, size, nullptr, checksum, progress) != StreamResult::Done) {
         problem = "cannot be read: " + ReadProblem(file);
         return FileStatus::Damaged;
@@ -76,12 +76,12 @@ bool LoadList(const fs::path& folder, HashListHeader& header, std::vector<HashLi
               std::string& error) {
     const fs::path path = FindEntry(folder, HashListName).value_or(folder / HashListName);
     CFileDX file;
-    if (!file.OpenForRead(path.u16string().c_str())) {
-        error = "cannot open " + Quoted(path.u8string()) + ": " + file.LastErrorText();
+    if (!file.OpenForRead(FromSystemPath(path).c_str())) {
+        error = "cannot open " + Quoted(path) + ": " + file.LastErrorText();
         return false;
     }
     if (ReadHashList(header, records, file)) return true;
-    error = Quoted(path.u8string()) + " is not a readable hash list";
+    error = Quoted(path) + " is not a readable hash list";
     return false;
 }
 

@@ -1,6 +1,8 @@
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <vector>
+
+#include "text/convert.h"
 
 #include "tools/upkg/file_system.h"
 #include "tools/upkg/progress.h"
@@ -16,66 +18,106 @@ namespace {
 
 struct Extraction {
     CFileDX& package;
-    const fs::path folder;
+    HeldFolder folder;  // DIR, held from before the first check to the end
+    const std::string shownFolder;
     const bool overwrite;
     std::string error;
 };
 
-fs::path TargetOf(const fs::path& folder, const PlannedEntry& entry) {
-    std::string relative = entry.destination;
-    std::replace(relative.begin(), relative.end(), '\\', '/');
-    return folder / fs::u8path(relative);
+// The names along an entry's install path, which holds '\\' between folders.
+std::vector<std::u16string> NamesOf(const PlannedEntry& entry) {
+    std::vector<std::u16string> names;
+    size_t start = 0;
+    for (size_t end; (end = entry.destination.find('\\', start)) != std::string::npos;
+         start = end + 1)
+        names.push_back(*NarrowToWide(entry.destination.substr(start, end - start).c_str()));
+    names.push_back(*NarrowToWide(entry.destination.substr(start).c_str()));
+    return names;
+}
+
+// The first `count` names of the install path, as a message shows them below DIR.
+std::string ShownBelow(const Extraction& run, const PlannedEntry& entry, size_t count) {
+    std::string path = run.shownFolder;
+    size_t start = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t end = entry.destination.find('\\', start);
+        path += "/" + entry.destination.substr(start, end - start);
+        start = end + 1;
+    }
+    return Quoted(path);
 }
 
 // What stands at one place on the way to a target: ExitOk when it may be used, else the
 // exit code with the reason in `error`.
-int CheckPlace(const fs::path& at, bool isTarget, bool overwrite, std::string& error) {
-    NodeKind kind;
-    if (!GetNodeKind(at, kind, error)) {
-        error = "cannot examine " + Quoted(at.u8string()) + ": " + error;
-        return ExitDamaged;
-    }
-    if (kind == NodeKind::Missing || (kind == NodeKind::Folder && !isTarget) ||
-        (kind == NodeKind::File && isTarget && overwrite))
+int CheckPlace(uint32_t attributes, bool isTarget, const std::string& shown, Extraction& run) {
+    const bool folder = attributes != NoFileAttributes && (attributes & AttributeDirectory);
+    if (attributes == NoFileAttributes ||
+        (folder && !isTarget && !(attributes & AttributeReparsePoint)) ||
+        (!folder && isTarget && run.overwrite && !(attributes & AttributeReparsePoint)))
         return ExitOk;
-    if (kind == NodeKind::Link)
-        error = Quoted(at.u8string()) + " is a symbolic link; extract never follows one";
-    else if (kind == NodeKind::File && isTarget)
-        error = Quoted(at.u8string()) + " exists; --overwrite replaces it";
+    if (attributes & AttributeReparsePoint)
+        run.error = shown + " is a symbolic link; extract never follows one";
+    else if (!folder && isTarget)
+        run.error = shown + " exists; --overwrite replaces it";
     else
-        error = Quoted(at.u8string()) + " is in the way: a " + (isTarget ? "file" : "folder") +
-                " goes there";
+        run.error = shown + " is in the way: a " + (isTarget ? "file" : "folder") + " goes there";
     return ExitUsage;
 }
 
-// Every folder below DIR on the way to each target, and the target itself, before
-// anything is written.
+// Every folder below DIR on the way to each target, and the target itself, before anything
+// is written: nothing there may be a link, and a file to be replaced must be replaceable.
 int CheckTargets(const Package& package, Extraction& run) {
     for (const PlannedEntry& entry : package.plan.entries) {
         if (!entry.installed) continue;
-        const fs::path relative = TargetOf(fs::path(), entry);
-        fs::path at = run.folder;
-        for (auto part = relative.begin(); part != relative.end(); ++part) {
-            at /= *part;
-            const bool isTarget = std::next(part) == relative.end();
-            const int code = CheckPlace(at, isTarget, run.overwrite, run.error);
-            if (code != ExitOk) return code;
+        const std::vector<std::u16string> names = NamesOf(entry);
+        HeldFolder below;  // not open: DIR itself
+        for (size_t i = 0; i < names.size(); ++i) {
+            const HeldFolder& at = below.IsOpen() ? below : run.folder;
+            const bool isTarget = i + 1 == names.size();
+            const uint32_t attributes = at.AttributesOf(names[i].c_str());
+            const std::string shown = ShownBelow(run, entry, i + 1);
+            if (const int code = CheckPlace(attributes, isTarget, shown, run); code != ExitOk)
+                return code;
+            if (attributes == NoFileAttributes) break;  // made when written
+            if (isTarget && !at.CanReplace(names[i].c_str())) {
+                run.error = shown + " cannot be replaced: " + SystemErrorText();
+                return ExitDamaged;
+            }
+            HeldFolder next;
+            if (!isTarget && !next.OpenIn(at, names[i].c_str(), false)) {
+                run.error = "cannot open " + shown + ": " + SystemErrorText();
+                return ExitDamaged;
+            }
+            below = std::move(next);
         }
     }
     return ExitOk;
 }
 
+// Holds in `below` the folder that receives the entry, each folder on the way below DIR made
+// when missing and never a link; `below` stays closed for an entry in DIR itself.
+bool HoldWay(Extraction& run, const PlannedEntry& entry, const std::vector<std::u16string>& names,
+             HeldFolder& below) {
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        HeldFolder next;
+        if (!next.OpenIn(below.IsOpen() ? below : run.folder, names[i].c_str(), true)) {
+            run.error = "cannot create " + ShownBelow(run, entry, i + 1) +
+                        " (a folder goes there, never through a link): " + SystemErrorText();
+            return false;
+        }
+        below = std::move(next);
+    }
+    return true;
+}
+
 bool WriteEntry(const PlannedEntry& entry, const EntryCheck& checked, Progress& progress,
                 Extraction& run) {
-    const fs::path target = TargetOf(run.folder, entry);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) {
-        run.error =
-            "cannot create " + Quoted(target.parent_path().u8string()) + ": " + ec.message();
-        return false;
-    }
-    TemporaryFile out(target);
+    const std::vector<std::u16string> names = NamesOf(entry);
+    HeldFolder below;
+    if (!HoldWay(run, entry, names, below)) return false;
+    const HeldFolder& folder = below.IsOpen() ? below : run.folder;
+    const std::u16string& name = names.back();
+    TemporaryFile out(folder, name, ShownBelow(run, entry, names.size()));
     if (!out.Create(run.error)) return false;
     out.file().Reserve(entry.size);
     uint64_t checksum = 0;
@@ -94,13 +136,13 @@ bool WriteEntry(const PlannedEntry& entry, const EntryCheck& checked, Progress& 
     }
     // A read-only file is replaced all the same, as the updater replaces one; it keeps its
     // attribute if the move fails.
-    const uint32_t attributes = GetAttributesAt(target.u16string().c_str());
+    const uint32_t attributes = folder.AttributesOf(name.c_str());
     const bool readOnly = run.overwrite && attributes != NoFileAttributes &&
                           (attributes & AttributeReadOnly) &&
                           !(attributes & (AttributeDirectory | AttributeReparsePoint));
-    if (readOnly) SetAttributesAt(target.u16string().c_str(), AttributeNormal);
+    if (readOnly) folder.SetAttributesOf(name.c_str(), AttributeNormal);
     if (out.PutInPlace(run.overwrite, run.error)) return true;
-    if (readOnly) SetAttributesAt(target.u16string().c_str(), attributes);
+    if (readOnly) folder.SetAttributesOf(name.c_str(), attributes);
     return false;
 }
 
@@ -123,7 +165,7 @@ int RunExtract(const Arguments& args) {
     Package package;
     std::string error;
     if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
-    Extraction run{file, fs::u8path(args.positional[1]), args.Has("--overwrite"), {}};
+    Extraction run{file, {}, args.positional[1], args.Has("--overwrite"), {}};
     PackageCheck check;
     {
         Progress checking(DataSize(package), args.Quiet() || args.Verbose());
@@ -131,9 +173,13 @@ int RunExtract(const Arguments& args) {
     }
     if (check.damaged) return Refuse(args.positional[0], package.plan, check);
     // DIR itself is the publisher's to choose, a link included.
+    const fs::path folder = fs::u8path(args.positional[1]);
     std::error_code ec;
-    if (fs::exists(run.folder, ec) && !fs::is_directory(run.folder, ec))
-        return Fail(ExitUsage, Quoted(args.positional[1]) + " is not a folder");
+    if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
+        return Fail(ExitUsage, Quoted(folder) + " is not a folder");
+    fs::create_directories(folder, ec);
+    if (!run.folder.Open(FromSystemPath(folder).c_str(), HeldFolder::FollowLink))
+        return Fail(ExitDamaged, "cannot create " + Quoted(folder) + ": " + SystemErrorText());
     if (const int code = CheckTargets(package, run); code != ExitOk) return Fail(code, run.error);
 
     size_t written = 0;
@@ -145,8 +191,9 @@ int RunExtract(const Arguments& args) {
         if (!WriteEntry(entry, check.entries[i], progress, run))
             return Fail(ExitDamaged, run.error);
         ++written;
+        if (BetweenFilesHook != nullptr) BetweenFilesHook();
     }
     if (!args.Quiet())
-        std::printf("%zu files extracted to %s\n", written, args.positional[1].c_str());
+        std::printf("%zu files extracted to %s\n", written, Shown(args.positional[1]).c_str());
     return ExitOk;
 }

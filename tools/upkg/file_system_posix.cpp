@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "package/file.h"
+#include "package/native_path.h"
 #include "tools/upkg/file_system.h"
 
 namespace fs = std::filesystem;
@@ -15,11 +16,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // Read by the signal handler, so kept in plain storage that needs no allocation.
-char armedPath[4096];
+char armedName[256 * 4];
+int armedFolder = -1;
 volatile sig_atomic_t armed = 0;
 
 void RemoveAndEnd(int signal) {
-    if (armed) unlink(armedPath);
+    if (armed) unlinkat(armedFolder, armedName, 0);
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigaction(signal, &fallback, nullptr);
@@ -27,7 +29,7 @@ void RemoveAndEnd(int signal) {
 }
 
 void InstallHandlers() {
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         struct sigaction previous {};
         // A signal the caller chose to ignore (nohup, a background job) stays ignored.
         if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
@@ -57,21 +59,12 @@ bool GetNodeKind(const fs::path& path, NodeKind& kind, std::string& error) {
     return true;
 }
 
-bool MoveFileNew(const fs::path& source, const fs::path& target) {
-    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // File systems without the flag still refuse a hard link onto an existing name.
-    if (link(source.c_str(), target.c_str()) != 0) return false;
-    unlink(source.c_str());
-    return true;
-}
-
-void ArmInterruptCleanup(const fs::path& path) {
+void ArmInterruptCleanup(const HeldFolder& folder, const std::u16string& name) {
     armed = 0;
-    const std::string& native = path.native();
-    if (native.size() >= sizeof armedPath) return;
-    std::memcpy(armedPath, native.c_str(), native.size() + 1);
+    std::string native;
+    if (!ToNativePath(name.c_str(), &native) || native.size() >= sizeof armedName) return;
+    std::memcpy(armedName, native.c_str(), native.size() + 1);
+    armedFolder = static_cast<int>(folder.Handle());
     InstallHandlers();
     armed = 1;
 }

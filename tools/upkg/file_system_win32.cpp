@@ -21,10 +21,6 @@ bool GetNodeKind(const fs::path& path, NodeKind& kind, std::string& error) {
     return true;
 }
 
-bool MoveFileNew(const fs::path& source, const fs::path& target) {
-    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-void ArmInterruptCleanup(const fs::path&) {}
+void ArmInterruptCleanup(const HeldFolder&, const std::u16string&) {}
 
 void DisarmInterruptCleanup() {}

@@ -10,7 +10,7 @@
 #include "tools/upkg/subcommands.h"
 
 bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::string& error) {
-    const std::u16string widePath = std::filesystem::u8path(path).u16string();
+    const std::u16string widePath = FromSystemPath(std::filesystem::u8path(path));
     if (!file.OpenForRead(widePath.c_str())) {
         error = "cannot open " + Quoted(path) + ": " + file.LastErrorText();
         return false;

@@ -7,13 +7,39 @@
 #include "text/convert.h"
 #include "tools/upkg/commands.h"
 
+namespace {
+
+// A surrogate not paired as UTF-16 pairs them; Windows allows such names, UTF-8 has no form
+// for them.
+bool HasLoneSurrogate(const wchar_t* text) {
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF)
+            ++text;
+        else if (*text >= 0xD800 && *text <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 // Arguments arrive as UTF-16 and leave as UTF-8; output is UTF-8 with LF line ends, as on
 // Linux, so that scripts read the same bytes from either build.
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.push_back(WideToNarrow(AsUtf16(argv[i]), ToUtf8).value_or(""));
+    for (int i = 1; i < argc; ++i) {
+        std::optional<std::string> argument = WideToNarrow(AsUtf16(argv[i]), ToUtf8);
+        // Converted, a lone surrogate would name another file, or none.
+        if (HasLoneSurrogate(argv[i]) || !argument) {
+            std::fprintf(stderr,
+                         "upkg: argument %d is not valid Unicode (it holds a lone "
+                         "surrogate); such a name cannot be used\n",
+                         i);
+            return ExitUsage;
+        }
+        arguments.push_back(std::move(*argument));
+    }
     return RunUpkg(arguments);
 }

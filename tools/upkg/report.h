@@ -1,6 +1,7 @@
 // How the commands speak: messages on stderr, names in quotes, JSON strings.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "package/file.h"
@@ -8,10 +9,17 @@
 // "upkg: MESSAGE" on stderr; returns `code`.
 int Fail(int code, const std::string& message);
 
-// `text` in double quotes, as every message names a file or value.
-std::string Quoted(const std::string& text);
+// A name as the system gave it, printable: each byte that is not part of UTF-8 text as \xNN.
+std::string Shown(const std::string& name);
 
-// `text` (UTF-8) as a JSON string literal.
+// A path the system gave, printable the same way; on Windows a lone surrogate shows as \uXXXX.
+std::string Shown(const std::filesystem::path& path);
+
+// Shown(text) in double quotes, as every message names a file or value.
+std::string Quoted(const std::string& text);
+std::string Quoted(const std::filesystem::path& path);
+
+// Shown(text) as a JSON string literal.
 std::string JsonString(const std::string& text);
 
 // Why a read of `file` failed: the system's reason, or that the file ended early.

@@ -7,6 +7,7 @@
 
 #include "package/hash_list.h"
 #include "package/package_plan.h"
+#include "text/convert.h"
 #include "text/encoding.h"
 #include "tools/upkg/file_system.h"
 #include "tools/upkg/report.h"
@@ -77,38 +78,59 @@ const std::string* ExcludedBy(const std::vector<std::string>& patterns,
     return nullptr;
 }
 
+// A name found in a folder as the package stores it: UTF-8, which has no form for a byte that
+// is not UTF-8 text (or, on Windows, a lone surrogate).
+std::optional<std::string> PackageName(const fs::path& name) {
+    const std::u16string wide = FromSystemPath(name);
+    for (size_t at = 0; at < wide.size(); ++at) {
+        const bool high = wide[at] >= 0xD800 && wide[at] <= 0xDBFF;
+        if (high && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 && wide[at + 1] <= 0xDFFF)
+            ++at;
+        else if (wide[at] >= 0xD800 && wide[at] <= 0xDFFF)
+            return std::nullopt;
+    }
+    return WideToNarrow(wide.c_str(), ToUtf8);
+}
+
+// The file as it is listed, so that packing can tell it is still the same file.
+BuildResult Identify(SourceFile& file, std::string& error) {
+    CFileDX in;
+    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::RefuseLink) ||
+        !in.GetIdentity(&file.identity)) {
+        error = "cannot read " + Quoted(file.path) + ": " + in.LastErrorText();
+        return BuildResult::WriteFailed;
+    }
+    file.size = file.identity.size;
+    return BuildResult::Built;
+}
+
 BuildResult AddFile(const fs::path& source, const fs::path& path, std::vector<SourceFile>& files,
                     std::string& error) {
     SourceFile file;
     file.path = path;
     for (const fs::path& part : path.lexically_relative(source)) {
-        file.name = part.u8string();
-        if (!IsWindowsFileName(file.name)) {
-            error = Quoted(path.u8string()) + ": " + Quoted(file.name) +
-                    " is not a name Windows allows";
+        const std::optional<std::string> name = PackageName(part);
+        if (!name || !IsWindowsFileName(*name)) {
+            error = Quoted(path) + ": " + Quoted(part) +
+                    (name ? " is not a name Windows allows" : " is not valid UTF-8 text");
             return BuildResult::Refused;
         }
+        file.name = *name;
         file.relative += (file.relative.empty() ? "" : "\\") + file.name;
     }
-    std::error_code ec;
-    file.size = fs::file_size(path, ec);
-    if (ec) {
-        error = "cannot read " + Quoted(path.u8string()) + ": " + ec.message();
-        return BuildResult::WriteFailed;
-    }
-    files.push_back(std::move(file));
-    return BuildResult::Built;
+    const BuildResult result = Identify(file, error);
+    if (result == BuildResult::Built) files.push_back(std::move(file));
+    return result;
 }
 
 BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& patterns,
                   const fs::path& source, fs::recursive_directory_iterator& it,
                   std::vector<SourceFile>& files, std::string& error) {
     const fs::path path = it->path();
-    const std::string shown = path.u8string();
-    const std::string relative = path.lexically_relative(source).generic_u8string();
+    const std::string relative = Shown(path.lexically_relative(source).generic_string());
     NodeKind kind;
     if (!GetNodeKind(path, kind, error)) {
-        error = "cannot read " + Quoted(shown) + ": " + error;
+        error = "cannot read " + Quoted(path) + ": " + error;
         return BuildResult::WriteFailed;
     }
     if (const std::string* pattern = ExcludedBy(patterns, relative)) {
@@ -119,7 +141,7 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
         return BuildResult::Built;
     }
     if (kind == NodeKind::Link) {
-        error = Quoted(shown) + " is a symbolic link, which upkg does not follow: put the " +
+        error = Quoted(path) + " is a symbolic link, which upkg does not follow: put the " +
                 "file itself there, or leave it out with --exclude";
         return BuildResult::Refused;
     }
@@ -131,13 +153,27 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
         return BuildResult::Built;
     }
     if (kind != NodeKind::File) {
-        error = Quoted(shown) + " is neither a regular file nor a folder";
+        error = Quoted(path) + " is neither a regular file nor a folder";
         return BuildResult::Refused;
     }
     return AddFile(source, path, files, error);
 }
 
 }  // namespace
+
+bool OpenListed(const SourceFile& file, CFileDX& in, std::string& error) {
+    FileIdentity now;
+    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::RefuseLink) ||
+        !in.GetIdentity(&now)) {
+        error = "cannot open " + Quoted(file.path) + ": " + in.LastErrorText();
+        return false;
+    }
+    if (!(now == file.identity)) {
+        error = Quoted(file.path) + " changed after it was listed; nothing was packed";
+        return false;
+    }
+    return true;
+}
 
 PackageLayout LayoutFor(const BuildRequest& request) {
     const bool v1 = request.hashList == HashListVersion::V1;
@@ -182,12 +218,17 @@ BuildResult CollectFiles(const BuildRequest& request, std::vector<SourceFile>& f
     std::vector<std::string> patterns = request.excludes;
     for (std::string& pattern : patterns) std::replace(pattern.begin(), pattern.end(), '\\', '/');
     fs::recursive_directory_iterator it(source, ec), end;
+    fs::path reading = source;  // the folder the next step reads
     for (; !ec && it != end; it.increment(ec)) {
         const BuildResult result = Visit(request, patterns, source, it, files, error);
         if (result != BuildResult::Built) return result;
+        // The step after a folder still to be entered opens that folder.
+        std::error_code kindError;
+        const bool entering = it.recursion_pending() && it->is_directory(kindError);
+        reading = entering ? it->path() : it->path().parent_path();
     }
     if (ec) {
-        error = "cannot read " + Quoted(request.source) + ": " + ec.message();
+        error = "cannot read " + Quoted(reading) + ": " + ec.message();
         return BuildResult::WriteFailed;
     }
     std::sort(files.begin(), files.end(),

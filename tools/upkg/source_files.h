@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "package/archive_format.h"
+#include "package/file.h"
 #include "tools/upkg/build.h"
 
 struct SourceFile {
@@ -16,6 +17,7 @@ struct SourceFile {
     std::string name;      // UTF-8, the last component
     std::string storedName;
     uint64_t size = 0;
+    FileIdentity identity;  // as listed: packing refuses a file that is no longer this one
     uint64_t checksum = 0;
     bool checksumKnown = false;  // folded before packing; the packed bytes must fold the same
 };
@@ -39,6 +41,10 @@ bool GlobMatches(const char* pattern, const char* text);
 // WriteFailed when it cannot be read.
 BuildResult CollectFiles(const BuildRequest& request, std::vector<SourceFile>& files,
                          std::string& error);
+
+// Opens a listed file to read it: never through a link, and only while it is the very file
+// that was listed, of the size it had. False with the reason in `error`.
+bool OpenListed(const SourceFile& file, CFileDX& in, std::string& error);
 
 // Refuses a set of files the format or the updater cannot hold, and sets each storedName.
 bool CheckFiles(const BuildRequest& request, std::vector<SourceFile>& files, std::string& error);

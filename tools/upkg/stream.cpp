@@ -13,6 +13,8 @@
 #include "package/file.h"
 #include "tools/upkg/progress.h"
 
+void (*BetweenFilesHook)() = nullptr;
+
 namespace {
 
 // Chunks the reading thread may hold ahead of the one being written.

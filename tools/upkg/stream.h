@@ -17,3 +17,7 @@ constexpr uint32_t StreamChunkSize = 0x100000;
 // ahead on a second thread; `progress` is only called from this one.
 StreamResult StreamWithChecksum(CFileDX& in, uint64_t length, CFileDX* out, uint64_t& checksum,
                                 Progress& progress);
+
+// Called after each file that build packs or extract writes, before the next; null in the
+// program. Tests change the file system there, as another program might meanwhile.
+extern void (*BetweenFilesHook)();

@@ -43,7 +43,7 @@ void PrintName(const char* prefix, const std::string& name, const char* suffix) 
 bool ChecksumOfFile(const std::string& name, bool quiet, uint64_t& checksum, uint64_t& size,
                     std::string& error) {
     CFileDX file;
-    if (!file.OpenForRead(fs::u8path(name).u16string().c_str()) || !file.GetFullSize(&size)) {
+    if (!file.OpenForRead(FromSystemPath(fs::u8path(name)).c_str()) || !file.GetFullSize(&size)) {
         error = "cannot open " + Quoted(name) + ": " + file.LastErrorText();
         return false;
     }
@@ -92,7 +92,7 @@ bool ReadList(const std::string& name, std::string& text, std::string& error) {
         return true;
     }
     CFileDX file;
-    if (!file.OpenForRead(fs::u8path(name).u16string().c_str())) {
+    if (!file.OpenForRead(FromSystemPath(fs::u8path(name)).c_str())) {
         error = "cannot open " + Quoted(name) + ": " + file.LastErrorText();
         return false;
     }

@@ -5,8 +5,7 @@
 #include <random>
 
 #include "tools/upkg/file_system.h"
-
-namespace fs = std::filesystem;
+#include "tools/upkg/report.h"
 
 namespace {
 
@@ -26,19 +25,19 @@ std::string RandomSuffix() {
 
 TemporaryFile::~TemporaryFile() {
     file_.Close();
-    if (path_.empty() || placed_) return;
-    DeleteFileAt(path_.u16string().c_str());
+    if (temporary_.empty() || placed_) return;
+    folder_.Remove(temporary_.c_str());
     DisarmInterruptCleanup();
 }
 
 bool TemporaryFile::Create(std::string& error) {
-    const fs::path folder = target_.parent_path();
     for (int attempt = 0; attempt < Attempts; ++attempt) {
-        const fs::path candidate = folder / fs::u8path("." + target_.filename().u8string() + "." +
-                                                       RandomSuffix() + ".tmp");
-        if (file_.OpenForWrite(candidate.u16string().c_str(), CreateNew)) {
-            path_ = candidate;
-            ArmInterruptCleanup(path_);
+        const std::string suffix = "." + RandomSuffix() + ".tmp";
+        const std::u16string candidate =
+            u"." + name_ + std::u16string(suffix.begin(), suffix.end());
+        if (file_.OpenForWriteIn(folder_, candidate.c_str(), CreateNew)) {
+            temporary_ = candidate;
+            ArmInterruptCleanup(folder_, temporary_);
             return true;
         }
         if (file_.LastError() != ErrorFileExists) break;
@@ -49,12 +48,9 @@ bool TemporaryFile::Create(std::string& error) {
 
 bool TemporaryFile::PutInPlace(bool replace, std::string& error) {
     file_.Close();
-    const bool moved = replace
-                           ? MoveFileOver(path_.u16string().c_str(), target_.u16string().c_str())
-                           : MoveFileNew(path_, target_);
-    if (!moved) {
+    if (!folder_.Move(temporary_.c_str(), name_.c_str(), replace)) {
         const std::string reason = SystemErrorText();
-        error = "cannot put \"" + target_.u8string() + "\" in place: " + reason;
+        error = "cannot put " + Quoted(shown_) + " in place: " + reason;
         return false;
     }
     placed_ = true;
@@ -63,5 +59,5 @@ bool TemporaryFile::PutInPlace(bool replace, std::string& error) {
 }
 
 std::string TemporaryFile::WriteError() const {
-    return "cannot write \"" + target_.u8string() + "\": " + file_.LastErrorText();
+    return "cannot write " + Quoted(shown_) + ": " + file_.LastErrorText();
 }

@@ -3,15 +3,16 @@
 // final name, and no file that happens to have the temporary name is ever touched.
 #pragma once
 
-#include <filesystem>
 #include <string>
 
 #include "package/file.h"
 
 class TemporaryFile {
 public:
-    // `target` is the final place; every message names it, never the temporary name.
-    explicit TemporaryFile(std::filesystem::path target) : target_(std::move(target)) {}
+    // The final place is `name` in `folder`, which must stay held while this lives; every
+    // message names it as `shown`, never by the temporary name.
+    TemporaryFile(const HeldFolder& folder, std::u16string name, std::string shown)
+        : folder_(folder), name_(std::move(name)), shown_(std::move(shown)) {}
     ~TemporaryFile();  // removes the temporary file unless it was put in place
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -21,15 +22,17 @@ public:
     bool Create(std::string& error);
     CFileDX& file() { return file_; }
 
-    // Moves the closed file to the target, over an existing file only when `replace`.
+    // Moves the closed file to the final name, over an existing file only when `replace`.
     bool PutInPlace(bool replace, std::string& error);
 
-    // "cannot write "TARGET": REASON", from the file handle's last failure.
+    // "cannot write "SHOWN": REASON", from the file handle's last failure.
     std::string WriteError() const;
 
 private:
-    std::filesystem::path target_;
-    std::filesystem::path path_;
+    const HeldFolder& folder_;
+    std::u16string name_;
+    std::string shown_;
+    std::u16string temporary_;  // empty until created
     CFileDX file_;
     bool placed_ = false;
 };
