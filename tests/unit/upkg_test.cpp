@@ -303,6 +303,15 @@ TEST_F(UpkgTest, ExtractWritesAllOrNothing) {
         CapFileSize(0);
         EXPECT_EQ(Snapshot(c.code ? root_.path() : x), c.code ? before : Snapshot(src_));
     }
+#ifdef _WIN32  // a file another program holds without delete sharing is found before writing
+    fs::remove_all(x);
+    Put({{"out.exe", good}, {"x/b", mine}});
+    CFileDX held;
+    ASSERT_TRUE(held.OpenForRead(root_.File("x/b").c_str()));
+    EXPECT_EQ(Run({"extract", dir_ + "out.exe", dir_ + "x", "--overwrite"}), ExitDamaged);
+    EXPECT_NE(err_.find("cannot be replaced"), std::string::npos) << err_;
+    EXPECT_EQ(Snapshot(x), (Tree{{"b", mine}}));
+#endif
 }
 
 // Patterns match as tar's do; a base is an earlier program or an installation's list.

@@ -1,10 +1,9 @@
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "text/convert.h"
-
-#include "tools/upkg/file_system.h"
 #include "tools/upkg/progress.h"
 #include "tools/upkg/report.h"
 #include "tools/upkg/stream.h"
@@ -24,18 +23,22 @@ struct Extraction {
     std::string error;
 };
 
-// The names along an entry's install path, which holds '\\' between folders.
+// The names along an entry's install path, which holds '\\' between folders; none when the
+// path is not text.
 std::vector<std::u16string> NamesOf(const PlannedEntry& entry) {
-    std::vector<std::u16string> names;
-    size_t start = 0;
-    for (size_t end; (end = entry.destination.find('\\', start)) != std::string::npos;
-         start = end + 1)
-        names.push_back(*NarrowToWide(entry.destination.substr(start, end - start).c_str()));
-    names.push_back(*NarrowToWide(entry.destination.substr(start).c_str()));
+    const std::optional<std::u16string> path = NarrowToWide(entry.destination.c_str());
+    if (!path) return {};
+    std::vector<std::u16string> names(1);
+    for (char16_t c : *path) {
+        if (c == u'\\')
+            names.emplace_back();
+        else
+            names.back() += c;
+    }
     return names;
 }
 
-// The first `count` names of the install path, as a message shows them below DIR.
+// The first `count` names of the install path below DIR, for messages.
 std::string ShownBelow(const Extraction& run, const PlannedEntry& entry, size_t count) {
     std::string path = run.shownFolder;
     size_t start = 0;
@@ -44,7 +47,7 @@ std::string ShownBelow(const Extraction& run, const PlannedEntry& entry, size_t 
         path += "/" + entry.destination.substr(start, end - start);
         start = end + 1;
     }
-    return Quoted(path);
+    return path;
 }
 
 // What stands at one place on the way to a target: ExitOk when it may be used, else the
@@ -70,12 +73,16 @@ int CheckTargets(const Package& package, Extraction& run) {
     for (const PlannedEntry& entry : package.plan.entries) {
         if (!entry.installed) continue;
         const std::vector<std::u16string> names = NamesOf(entry);
+        if (names.empty()) {
+            run.error = "entry " + Quoted(entry.name) + ": its install path is not text";
+            return ExitDamaged;
+        }
         HeldFolder below;  // not open: DIR itself
         for (size_t i = 0; i < names.size(); ++i) {
             const HeldFolder& at = below.IsOpen() ? below : run.folder;
             const bool isTarget = i + 1 == names.size();
             const uint32_t attributes = at.AttributesOf(names[i].c_str());
-            const std::string shown = ShownBelow(run, entry, i + 1);
+            const std::string shown = Quoted(ShownBelow(run, entry, i + 1));
             if (const int code = CheckPlace(attributes, isTarget, shown, run); code != ExitOk)
                 return code;
             if (attributes == NoFileAttributes) break;  // made when written
@@ -101,7 +108,7 @@ bool HoldWay(Extraction& run, const PlannedEntry& entry, const std::vector<std::
     for (size_t i = 0; i + 1 < names.size(); ++i) {
         HeldFolder next;
         if (!next.OpenIn(below.IsOpen() ? below : run.folder, names[i].c_str(), true)) {
-            run.error = "cannot create " + ShownBelow(run, entry, i + 1) +
+            run.error = "cannot create " + Quoted(ShownBelow(run, entry, i + 1)) +
                         " (a folder goes there, never through a link): " + SystemErrorText();
             return false;
         }
