@@ -28,11 +28,7 @@ if [ $headless -eq 1 ]; then start_wine_session "$prefix"; else start_wine_sessi
 trap stop_wine_session EXIT
 reg() { with_file_permissions wine reg add "$@" /f >>"$demo/wine.log" 2>&1; }
 
-# Japanese text needs a font with its glyphs: Wine finds IPAGothic through fontconfig, and
-# these entries send the Japanese dialog's font to it and let the system fonts borrow its
-# glyphs; the English dialog's font becomes Wine's own Tahoma.
-reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'MS UI Gothic' /d IPAGothic
-reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'Segoe UI' /d Tahoma
+# The session has set up the fonts, as for the tests (set_up_fonts in scripts/wine-session.sh).
 reg 'HKLM\Software\NORTHELM\Lumenfall' /v InstalledFolder /d 'C:\Games\Lumenfall'
 
 game=$prefix/drive_c/Games/Lumenfall

@@ -2,7 +2,8 @@
 # wineserver for a Wine prefix, both stopped by stop_wine_session.
 #   start_wine_session PREFIX [--use-display]
 #                               exports DISPLAY, WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES;
-#                               --use-display keeps the caller's DISPLAY instead of Xvfb
+#                               --use-display keeps the caller's DISPLAY instead of Xvfb;
+#                               sets up the fonts (set_up_fonts)
 #   stop_wine_session
 #
 # Run as root, Wine would let every program write read-only files and create files in
@@ -76,6 +77,22 @@ start_wine_session() {
     >>"$logs/wineboot.log" 2>&1
   with_file_permissions wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
     /t REG_DWORD /d 0 /f >>"$logs/wineboot.log" 2>&1
+  set_up_fonts >>"$logs/wineboot.log" 2>&1
+}
+
+# The same fonts for the demo and the tests, so that a window in either looks as in the
+# other. Wine finds IPAGothic (scripts/setup.sh installs it) through fontconfig, and MS UI
+# Gothic, the Japanese dialog's font, becomes IPAGothic. That is all Japanese glyphs need:
+# under a Japanese code page Wine draws message boxes and title bars in MS UI Gothic too, and
+# under an English one it links Tahoma, Microsoft Sans Serif and Lucida Sans Unicode to
+# whatever MS UI Gothic stands for. Entries of our own under FontLink\SystemLink would not
+# last: Wine rewrites those faces' entries whenever the code page changes, as between an
+# English and a Japanese run. The English dialog's font, Segoe UI, becomes Tahoma; Debian's
+# Wine does not find its own Tahoma, so that too comes from the link: IPAGothic.
+set_up_fonts() {
+  local substitutes='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+  with_file_permissions wine reg add "$substitutes" /v 'MS UI Gothic' /d IPAGothic /f &&
+    with_file_permissions wine reg add "$substitutes" /v 'Segoe UI' /d Tahoma /f
 }
 
 stop_wine_session() {

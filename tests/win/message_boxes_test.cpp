@@ -123,16 +123,16 @@ std::wstring Fit(HDC dc, const std::wstring& text, int width) {
     return output.data();
 }
 
+// Bold at a caption's size in a proportional face: the caption font that Wine draws with
+// here, IPAGothic, is fixed-pitch.
 HFONT CaptionFont() {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-    return CreateFontIndirectW(&metrics.lfCaptionFont);
+    return CreateFontW(-11, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
+                       L"IPAPGothic");
 }
 
 // The widest middle-shortened form that fits wins, the larger half kept at the end. In the
-// fixed-pitch font every form's width is its length; in the real proportional caption font a
-// wide character in the middle lets the first shortened forms, barely shorter, fit.
+// fixed-pitch font every form's width is its length; in a proportional face at the caption's
+// size a wide character in the middle lets the first shortened forms, barely shorter, fit.
 TEST(FitTextToWidth, ShortensInTheMiddleToTheWidestFormThatFits) {
     const FontDc fixed(static_cast<HFONT>(GetStockObject(ANSI_FIXED_FONT)));
     const FontDc caption(CaptionFont());
