@@ -112,7 +112,7 @@ BuildResult AddFile(const fs::path& source, const fs::path& path, std::vector<So
         const std::optional<std::string> name = PackageName(part);
         if (!name || !IsWindowsFileName(*name)) {
             error = Quoted(path) + ": " + Quoted(part) +
-                    (name ? " is not a name Windows allows" : " is not valid UTF-8 text");
+                    (name ? " is not a name Windows allows" : " is not text a package can store");
             return BuildResult::Refused;
         }
         file.name = *name;
