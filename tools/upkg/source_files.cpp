@@ -127,7 +127,9 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
                   const fs::path& source, fs::recursive_directory_iterator& it,
                   std::vector<SourceFile>& files, std::string& error) {
     const fs::path path = it->path();
-    const std::string relative = Shown(path.lexically_relative(source).generic_string());
+    std::string relative;  // '/' between folders, as patterns have them
+    for (const fs::path& part : path.lexically_relative(source))
+        relative += (relative.empty() ? "" : "/") + Shown(part);
     NodeKind kind;
     if (!GetNodeKind(path, kind, error)) {
         error = "cannot read " + Quoted(path) + ": " + error;
