@@ -146,26 +146,6 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     return true;
 }
 
-bool CFileDX::OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode) {
-    if (IsOpen()) return false;
-    path_ = folder.Path() + u"/" + name;
-    std::string native;
-    int fd = -1;
-    if (!ToNativePath(name, &native) || native.find('/') != std::string::npos) {
-        errno = EINVAL;
-    } else {
-        const int flags =
-            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (mode == CreateNew ? O_EXCL : O_TRUNC);
-        fd = openat(static_cast<int>(folder.Handle()), native.c_str(), flags, 0644);
-    }
-    if (fd < 0) {
-        RecordError();
-        return false;
-    }
-    handle_ = fd;
-    return true;
-}
-
 bool CFileDX::GetIdentity(FileIdentity* identity) {
     struct stat info;
     if (!IsOpen() || fstat(static_cast<int>(handle_), &info) != 0) return false;

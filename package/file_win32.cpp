@@ -74,12 +74,6 @@ bool CFileDX::OpenForWrite(const char16_t* path, uint32_t mode) {
     return handle != INVALID_HANDLE_VALUE;
 }
 
-bool CFileDX::OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode) {
-    // The held folder cannot be renamed or replaced, so its path names it; CREATE_NEW fails on
-    // anything standing at the name, a link included.
-    return folder.IsOpen() && OpenForWrite((folder.Path() + u"\\" + name).c_str(), mode);
-}
-
 bool CFileDX::GetIdentity(FileIdentity* identity) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!IsOpen() || !GetFileInformationByHandle(AsHandle(handle_), &info)) return false;

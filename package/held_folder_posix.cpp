@@ -10,7 +10,12 @@
 
 namespace {
 
-// `name` as one name of the system's bytes; false (EINVAL) for a path of several.
+int Descriptor(const HeldFolder& folder) {
+    return static_cast<int>(folder.Handle());
+}
+
+}  // namespace
+
 bool ToNativeName(const char16_t* name, std::string* native) {
     if (ToNativePath(name, native) && native->find('/') == std::string::npos && *native != "." &&
         *native != "..")
@@ -19,11 +24,23 @@ bool ToNativeName(const char16_t* name, std::string* native) {
     return false;
 }
 
-int Descriptor(const HeldFolder& folder) {
-    return static_cast<int>(folder.Handle());
+bool CFileDX::OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode) {
+    if (IsOpen()) return false;
+    path_ = folder.Path() + u"/" + name;
+    std::string native;
+    int fd = -1;
+    if (ToNativeName(name, &native)) {
+        const int flags =
+            O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (mode == CreateNew ? O_EXCL : O_TRUNC);
+        fd = openat(static_cast<int>(folder.Handle()), native.c_str(), flags, 0644);
+    }
+    if (fd < 0) {
+        RecordError();
+        return false;
+    }
+    handle_ = fd;
+    return true;
 }
-
-}  // namespace
 
 bool HeldFolder::Open(const char16_t* path, Links links) {
     Close();

@@ -1,10 +1,17 @@
+#include <string_view>
+
 #include "package/file.h"
 #include "platform/win32.h"
 
 namespace {
 
-// The held folder cannot be renamed or replaced while held, so its path keeps naming it.
+// The path of `name` inside the folder, which keeps naming it: a held folder cannot be renamed
+// or replaced. Empty unless `name` is one name: not "." or "..", no '\\' or '/'.
 std::u16string Inside(const HeldFolder& folder, const char16_t* name) {
+    const std::u16string_view one(name);
+    if (!folder.IsOpen() || one.empty() || one == u"." || one == u".." ||
+        one.find_first_of(u"\\/") != one.npos)
+        return {};
     return folder.Path() + u"\\" + name;
 }
 
@@ -54,10 +61,16 @@ void HeldFolder::Close() {
     handle_ = -1;
 }
 
+bool CFileDX::OpenForWriteIn(const HeldFolder& folder, const char16_t* name, uint32_t mode) {
+    // CREATE_NEW fails on anything standing at the name, a link included; an empty path (not one
+    // name) fails and is recorded as any failure.
+    return OpenForWrite(Inside(folder, name).c_str(), mode);
+}
+
 bool HeldFolder::OpenIn(const HeldFolder& parent, const char16_t* name, bool create) {
     Close();
-    if (!parent.IsOpen()) return false;
     const std::u16string path = Inside(parent, name);
+    if (path.empty()) return false;
     if (create && !CreateDirectoryW(AsWide(path.c_str()), nullptr) &&
         GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
@@ -79,7 +92,8 @@ bool HeldFolder::Move(const char16_t* from, const char16_t* to, bool replace) co
 }
 
 bool HeldFolder::Remove(const char16_t* name) const {
-    return RemoveAt(Inside(*this, name).c_str());
+    const std::u16string path = Inside(*this, name);
+    return !path.empty() && RemoveAt(path.c_str());
 }
 
 bool HeldFolder::CanReplace(const char16_t* name) const {

@@ -1,5 +1,5 @@
-// What the POSIX file layer shares between its files: a path in the layer's form turned into
-// the system's bytes, and the errno of a failure as Windows would name it.
+// What the POSIX file layer shares between its files: a path or name in the layer's form turned
+// into the system's bytes, and the attributes Windows would report.
 #pragma once
 
 #include <sys/stat.h>
@@ -10,6 +10,10 @@
 // `path` as the system's bytes: UTF-8, with each lone surrogate U+DC80..U+DCFF turned back into
 // the byte it stands for. False for an empty path or another lone surrogate.
 bool ToNativePath(const char16_t* path, std::string* native);
+
+// `name` as the system's bytes when it is one name inside a folder: not empty, not "." or
+// "..", no '/'. False (errno EINVAL) otherwise.
+bool ToNativeName(const char16_t* name, std::string* native);
 
 // Windows' read-only attribute, as the owner's missing write bit: it refuses writing and
 // replacing even to an administrator, where root would otherwise pass.

@@ -77,6 +77,17 @@ void AppendUtf8(uint32_t code, std::string* out) {
         *out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
 }
 
+bool HasLoneSurrogate(const char16_t* text, size_t length) {
+    for (size_t at = 0; at < length; ++at) {
+        const bool high = text[at] >= 0xD800 && text[at] <= 0xDBFF;
+        if (high && at + 1 < length && text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF)
+            ++at;
+        else if (text[at] >= 0xD800 && text[at] <= 0xDFFF)
+            return true;
+    }
+    return false;
+}
+
 uint32_t DecodeUtf8Strictly(const char* bytes, size_t length, uint32_t* code) {
     const auto* text = reinterpret_cast<const unsigned char*>(bytes);
     const unsigned char lead = text[0];

@@ -36,6 +36,10 @@ DecodedCharacter DecodeUtf8Sequence(const char* text);
 // Appends the character `code` (at most 0x10FFFF) to `out` as UTF-8.
 void AppendUtf8(uint32_t code, std::string* out);
 
+// True when the `length` units at `text` hold a surrogate that is not half of a pair: text
+// that has no UTF-8 form.
+bool HasLoneSurrogate(const char16_t* text, size_t length);
+
 // The length of the well-formed UTF-8 sequence at `text` (of `length` bytes, at least 1), with
 // its character in `code`; 0 when none starts there (a stray or overlong byte, a surrogate, a
 // sequence cut short).

@@ -52,4 +52,26 @@ TEST(Encoding, StepsCharacterByCharacterNeverPastTheTerminator) {
     EXPECT_EQ(Lowercased("DATA\x83\x41.ARC"), "data\x83\x41.arc");
 }
 
+// Only well-formed UTF-8 decodes, and what decodes encodes back to the same bytes; a name
+// holding anything else keeps those bytes apart from text.
+TEST(Encoding, DecodesOnlyWellFormedUtf8) {
+    const std::pair<std::string, uint32_t> rows[] = {
+        {"a", 1},        {"\xC3\xA9", 2},     {"\xF0\x9F\x98\x80", 4}, {"\xEF\xBF\xBF", 3},
+        {"\xC0\x80", 0}, {"\xE0\x9F\xBF", 0}, {"\xED\xA0\x80", 0},     {"\xF4\x90\x80\x80", 0},
+        {"\xE3\x81", 0}, {"\x80", 0},         {"\xC3\x28", 0},
+    };
+    for (const auto& [bytes, length] : rows) {
+        uint32_t code = 0;
+        EXPECT_EQ(DecodeUtf8Strictly(bytes.data(), bytes.size(), &code), length) << bytes;
+        std::string again;
+        if (length != 0) AppendUtf8(code, &again);
+        EXPECT_EQ(again, length != 0 ? bytes : "") << bytes;
+    }
+    const char16_t pair[] = u"a\U0001F600", lone[] = {u'a', 0xDC80}, high[] = {0xD83D, u'a'};
+    EXPECT_FALSE(HasLoneSurrogate(pair, 3));
+    EXPECT_TRUE(HasLoneSurrogate(lone, 2));
+    EXPECT_TRUE(HasLoneSurrogate(high, 2));
+    EXPECT_TRUE(HasLoneSurrogate(pair, 2));  // the pair cut in half
+}
+
 }  // namespace

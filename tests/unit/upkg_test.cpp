@@ -452,10 +452,13 @@ TEST_F(UpkgTest, ASignalRemovesTheTemporaryFile) {
             // A line out means the temporary file is open; the pipe then takes 4 KiB of the
             // 11 KiB of lines, so upkg waits mid-way until it is read.
             int queued = 0, status = 0;
-            while (queued == 0 && waitpid(child, &status, WNOHANG) == 0)
+            pid_t ended = 0;
+            while (queued == 0 && (ended = waitpid(child, &status, WNOHANG)) == 0)
                 ioctl(out[0], FIONREAD, &queued);
-            signal == SIGPIPE ? close(out[0]) : kill(child, signal);
-            waitpid(child, &status, 0);
+            if (ended == 0) {  // still running, as it must be
+                signal == SIGPIPE ? close(out[0]) : kill(child, signal);
+                waitpid(child, &status, 0);
+            }
             close(out[0]);
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
         }

@@ -53,17 +53,16 @@ std::string ShownBelow(const Extraction& run, const PlannedEntry& entry, size_t 
 // What stands at one place on the way to a target: ExitOk when it may be used, else the
 // exit code with the reason in `error`.
 int CheckPlace(uint32_t attributes, bool isTarget, const std::string& shown, Extraction& run) {
-    const bool folder = attributes != NoFileAttributes && (attributes & AttributeDirectory);
-    if (attributes == NoFileAttributes ||
-        (folder && !isTarget && !(attributes & AttributeReparsePoint)) ||
-        (!folder && isTarget && run.overwrite && !(attributes & AttributeReparsePoint)))
-        return ExitOk;
+    if (attributes == NoFileAttributes) return ExitOk;
+    const bool folder = (attributes & AttributeDirectory) != 0;
     if (attributes & AttributeReparsePoint)
         run.error = shown + " is a symbolic link; extract never follows one";
-    else if (!folder && isTarget)
+    else if (folder == isTarget)
+        run.error = shown + " is in the way: a " + (isTarget ? "file" : "folder") + " goes there";
+    else if (isTarget && !run.overwrite)
         run.error = shown + " exists; --overwrite replaces it";
     else
-        run.error = shown + " is in the way: a " + (isTarget ? "file" : "folder") + " goes there";
+        return ExitOk;
     return ExitUsage;
 }
 

@@ -2,26 +2,12 @@
 #include <io.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "platform/win32.h"
 #include "text/convert.h"
+#include "text/encoding.h"
 #include "tools/upkg/commands.h"
-
-namespace {
-
-// A surrogate not paired as UTF-16 pairs them; Windows allows such names, UTF-8 has no form
-// for them.
-bool HasLoneSurrogate(const wchar_t* text) {
-    for (; *text != 0; ++text) {
-        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF)
-            ++text;
-        else if (*text >= 0xD800 && *text <= 0xDFFF)
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 // Arguments arrive as UTF-16 and leave as UTF-8; output is UTF-8 with LF line ends, as on
 // Linux, so that scripts read the same bytes from either build.
@@ -32,7 +18,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         std::optional<std::string> argument = WideToNarrow(AsUtf16(argv[i]), ToUtf8);
         // Converted, a lone surrogate would name another file, or none.
-        if (HasLoneSurrogate(argv[i]) || !argument) {
+        if (HasLoneSurrogate(AsUtf16(argv[i]), wcslen(argv[i])) || !argument) {
             std::fprintf(stderr,
                          "upkg: argument %d is not valid Unicode (it holds a lone "
                          "surrogate); such a name cannot be used\n",

@@ -82,13 +82,7 @@ const std::string* ExcludedBy(const std::vector<std::string>& patterns,
 // is not UTF-8 text (or, on Windows, a lone surrogate).
 std::optional<std::string> PackageName(const fs::path& name) {
     const std::u16string wide = FromSystemPath(name);
-    for (size_t at = 0; at < wide.size(); ++at) {
-        const bool high = wide[at] >= 0xD800 && wide[at] <= 0xDBFF;
-        if (high && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 && wide[at + 1] <= 0xDFFF)
-            ++at;
-        else if (wide[at] >= 0xD800 && wide[at] <= 0xDFFF)
-            return std::nullopt;
-    }
+    if (HasLoneSurrogate(wide.data(), wide.size())) return std::nullopt;
     return WideToNarrow(wide.c_str(), ToUtf8);
 }
 
