@@ -12,38 +12,80 @@ const KnownOption* FindOption(const std::vector<KnownOption>& options, const std
     return nullptr;
 }
 
-// Takes the option at words[i], and its value when it has one.
-bool TakeOption(const std::vector<std::string>& words, size_t& i,
-                const std::vector<KnownOption>& options, Arguments& out, std::string& error) {
+// Records `option` with `value` (or as a flag when it takes none); false, with `error` set,
+// when it is repeated.
+bool Record(const KnownOption& option, const std::string* value, Arguments& out,
+            std::string& error) {
+    const std::string name = option.name;
+    if (!option.repeatable && out.Has(name)) {
+        error = name + " is given more than once";
+        return false;
+    }
+    if (value == nullptr)
+        out.flags.insert(name);
+    else
+        out.values[name].push_back(*value);
+    return true;
+}
+
+// The value of `given` in words[i + 1]; false when there is none, or when it asks for help:
+// "--title --help" is a forgotten value far more often than a title.
+bool NextValue(const std::vector<std::string>& words, size_t& i, const std::string& given,
+               std::string& value, std::string& error) {
+    if (i + 1 == words.size()) {
+        error = given + " needs a value";
+        return false;
+    }
+    value = words[++i];
+    if (value != "--help" && value != "-h") return true;
+    error = given + " needs a value, not " + value;
+    return false;
+}
+
+// "--name", "--name=value" or "--name value" at words[i].
+bool TakeLongOption(const std::vector<std::string>& words, size_t& i,
+                    const std::vector<KnownOption>& options, Arguments& out, std::string& error) {
     const std::string& word = words[i];
-    const size_t equals = word.compare(0, 2, "--") == 0 ? word.find('=') : std::string::npos;
+    const size_t equals = word.find('=');
     const std::string given = word.substr(0, equals);
     const KnownOption* option = FindOption(options, given);
     if (option == nullptr) {
         error = "unknown option " + given;
         return false;
     }
-    const std::string name = option->name;
-    if (!option->repeatable && out.Has(name)) {
-        error = name + " is given more than once";
+    if (!option->takesValue && equals != std::string::npos) {
+        error = given + " takes no value";
         return false;
     }
-    if (!option->takesValue) {
-        if (equals != std::string::npos) error = name + " takes no value";
-        out.flags.insert(name);
-        return equals == std::string::npos;
-    }
-    if (equals == std::string::npos && i + 1 == words.size()) {
-        error = given + " needs a value";
+    std::string value;
+    if (!option->takesValue) return Record(*option, nullptr, out, error);
+    if (equals != std::string::npos)
+        value = word.substr(equals + 1);
+    else if (!NextValue(words, i, given, value, error))
         return false;
+    return Record(*option, &value, out, error);
+}
+
+// Short options at words[i], bundled as getopt bundles them: "-qc" is -q -c, and in "-oFILE"
+// or "-qo FILE" an option that takes a value takes the rest of the word or the next word.
+bool TakeShortOptions(const std::vector<std::string>& words, size_t& i,
+                      const std::vector<KnownOption>& options, Arguments& out, std::string& error) {
+    const std::string word = words[i];
+    for (size_t at = 1; at < word.size(); ++at) {
+        const std::string given = {'-', word[at]};
+        const KnownOption* option = FindOption(options, given);
+        if (option == nullptr) {
+            error = "unknown option " + given;
+            return false;
+        }
+        if (!option->takesValue) {
+            if (!Record(*option, nullptr, out, error)) return false;
+            continue;
+        }
+        std::string value = word.substr(at + 1);
+        if (value.empty() && !NextValue(words, i, given, value, error)) return false;
+        return Record(*option, &value, out, error);
     }
-    const std::string value = equals != std::string::npos ? word.substr(equals + 1) : words[++i];
-    // "--title --help" is a forgotten value far more often than a title.
-    if (value == "--help" || value == "-h") {
-        error = given + " needs a value, not " + value;
-        return false;
-    }
-    out.values[name].push_back(value);
     return true;
 }
 
@@ -61,7 +103,8 @@ bool ParseArguments(const std::vector<std::string>& words, const std::vector<Kno
             read.positional.push_back(word);
         else if (word == "--")
             optionsEnded = true;
-        else if (!TakeOption(words, i, known, read, error))
+        else if (word[1] == '-' ? !TakeLongOption(words, i, known, read, error)
+                                : !TakeShortOptions(words, i, known, read, error))
             return false;
     }
     if (read.Quiet() && read.Verbose()) {

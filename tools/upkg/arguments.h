@@ -1,5 +1,6 @@
-// The words of one command: options (long and short forms, "--name=value" or "--name
-// value"), flags and positional arguments.
+// The words of one command: options (long forms as "--name=value" or "--name value",
+// short ones bundled as "-qc" and with values as "-oFILE" or "-o FILE"), flags and
+// positional arguments.
 #pragma once
 
 #include <map>

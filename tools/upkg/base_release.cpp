@@ -1,5 +1,6 @@
 #include "tools/upkg/base_release.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "tools/upkg/inspect.h"
 #include "tools/upkg/progress.h"
 #include "tools/upkg/report.h"
+#include "tools/upkg/stored_text.h"
 #include "tools/upkg/stream.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +40,33 @@ bool FoldFile(SourceFile& file, Progress& progress, std::string& error) {
     return false;
 }
 
+// Names, with -v, and counts what a small update leaves as it is: the records of `base` no
+// file in the source updates, and, with a v1 list, the packed paths the list cannot hold.
+void CountWhatStays(const BuildRequest& request, const BaseRelease& base,
+                    const std::vector<SourceFile>& all, const std::vector<SourceFile>& packed,
+                    BuildSummary& summary) {
+    for (const HashListEntry& record : base.records) {
+        const bool inSource = std::any_of(all.begin(), all.end(), [&](const SourceFile& file) {
+            return HashPathsEqual(record.path, file.relative);
+        });
+        if (inSource) continue;
+        ++summary.leftInstalled;
+        if (request.verbose)
+            std::printf("stays %s (not in the source: the player keeps it, and its record)\n",
+                        Shown(record.path).c_str());
+    }
+    for (const SourceFile& file : packed) {
+        const size_t bytes = StoreAsCodePage932(file.relative).value_or(file.relative).size();
+        if (!base.v1List || bytes < HashRecordSizeV1 - 8) continue;
+        ++summary.unrecorded;
+        if (request.verbose)
+            std::printf(
+                "unrecorded %s (%zu bytes: the installed v1 list holds paths of at "
+                "most 55, so the updater leaves its record out)\n",
+                Shown(file.relative).c_str(), bytes);
+    }
+}
+
 bool IsUnchanged(const std::vector<HashListEntry>& base, const SourceFile& file) {
     // The updater's merge gives a new record to the first one with an equal path.
     for (const HashListEntry& record : base)
@@ -47,8 +76,7 @@ bool IsUnchanged(const std::vector<HashListEntry>& base, const SourceFile& file)
 
 }  // namespace
 
-BuildResult LoadBaseRecords(const std::string& path, std::vector<HashListEntry>& records,
-                            std::string& error) {
+BuildResult LoadBaseRelease(const std::string& path, BaseRelease& base, std::string& error) {
     CFileDX file;
     if (!file.OpenForRead(FromSystemPath(fs::u8path(path)).c_str())) {
         error = "cannot open the base " + Quoted(path) + ": " + file.LastErrorText();
@@ -59,7 +87,8 @@ BuildResult LoadBaseRecords(const std::string& path, std::vector<HashListEntry>&
         (StartsWith(magic, HashListMagicV2, HashListMagicSize) ||
          StartsWith(magic, HashListMagicV1, HashListMagicSize))) {
         HashListHeader header;
-        if (file.Seek(0) && ReadHashList(header, records, file)) return BuildResult::Built;
+        base.v1List = StartsWith(magic, HashListMagicV1, HashListMagicSize);
+        if (file.Seek(0) && ReadHashList(header, base.records, file)) return BuildResult::Built;
         error = "the hash list " + Quoted(path) + " cannot be read";
         return BuildResult::WriteFailed;
     }
@@ -74,12 +103,12 @@ BuildResult LoadBaseRecords(const std::string& path, std::vector<HashListEntry>&
         error = "the hash list of " + Quoted(path) + " cannot be read";
         return BuildResult::WriteFailed;
     }
-    records = package.plan.records;
+    base.records = package.plan.records;
     return BuildResult::Built;
 }
 
-BuildResult LeaveOutUnchanged(const BuildRequest& request, const std::vector<HashListEntry>& base,
-                              std::vector<SourceFile>& files, size_t& unchanged,
+BuildResult LeaveOutUnchanged(const BuildRequest& request, const BaseRelease& base,
+                              std::vector<SourceFile>& files, BuildSummary& summary,
                               std::string& error) {
     uint64_t total = 0;
     for (const SourceFile& file : files) total += file.size;
@@ -87,13 +116,15 @@ BuildResult LeaveOutUnchanged(const BuildRequest& request, const std::vector<Has
     std::vector<SourceFile> kept;
     for (SourceFile& file : files) {
         if (!FoldFile(file, progress, error)) return BuildResult::WriteFailed;
-        if (!IsUnchanged(base, file)) {
-            kept.push_back(std::move(file));
+        if (!IsUnchanged(base.records, file)) {
+            kept.push_back(file);
             continue;
         }
-        ++unchanged;
-        if (request.verbose) std::printf("unchanged %s\n", file.relative.c_str());
+        ++summary.unchanged;
+        if (request.verbose) std::printf("unchanged %s\n", Shown(file.relative).c_str());
     }
+    progress.Clear();
+    CountWhatStays(request, base, files, kept, summary);
     files = std::move(kept);
     if (!files.empty()) return BuildResult::Built;
     error = "nothing to update: every file below " + Quoted(request.source) +

@@ -9,15 +9,20 @@
 #include "tools/upkg/build.h"
 #include "tools/upkg/source_files.h"
 
-// The records that `path`, an earlier update program or an installation's zol.hvl, leaves
-// in the installation's list. Refused when it is neither; WriteFailed when it cannot be
-// read or its hash list is damaged.
-BuildResult LoadBaseRecords(const std::string& path, std::vector<HashListEntry>& records,
-                            std::string& error);
+struct BaseRelease {
+    std::vector<HashListEntry> records;  // what it leaves in the installation's list
+    bool v1List = false;  // an installation's list of the first version: paths of at most 55 bytes
+};
+
+// Reads `path`, an earlier update program or an installation's zol.hvl. Refused when it is
+// neither; WriteFailed when it cannot be read or its hash list is damaged.
+BuildResult LoadBaseRelease(const std::string& path, BaseRelease& base, std::string& error);
 
 // Folds every file's checksum and leaves out those whose path has a record in `base` with
-// that checksum, counting them in `unchanged` (and naming them with request.verbose).
-// Refused ("nothing to update") when no file is left; WriteFailed when one cannot be read.
-BuildResult LeaveOutUnchanged(const BuildRequest& request, const std::vector<HashListEntry>& base,
-                              std::vector<SourceFile>& files, size_t& unchanged,
+// that checksum. Counts in `summary` (and names with request.verbose) what a small update
+// cannot do: files recorded in `base` and no longer in the source stay installed, and with
+// a v1 list the updater drops the record of a path over 55 bytes. Refused ("nothing to
+// update") when no file is left; WriteFailed when one cannot be read.
+BuildResult LeaveOutUnchanged(const BuildRequest& request, const BaseRelease& base,
+                              std::vector<SourceFile>& files, BuildSummary& summary,
                               std::string& error);

@@ -15,15 +15,13 @@
 #include "tools/upkg/stored_text.h"
 #include "tools/upkg/stream.h"
 #include "tools/upkg/temporary_file.h"
+#include "tools/upkg/windows_program.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint64_t Maximum32 = 0xFFFFFFFF;
-
-// Where a Windows program's image header points to its "PE\0\0" signature.
-constexpr uint32_t PeOffsetField = 0x3C;
 
 uint64_t HashListSize(const PackageLayout& layout, const std::vector<SourceFile>& files,
                       bool hashList) {
@@ -60,14 +58,6 @@ bool CopyFile(SourceFile& file, TemporaryFile& output, Progress& progress, std::
     return true;
 }
 
-// A Windows program starts with "MZ" and holds at 0x3C the offset of its "PE\0\0".
-bool IsWindowsProgram(const std::vector<uint8_t>& image, uint64_t size) {
-    uint32_t peOffset = 0;
-    if (size < PeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z') return false;
-    std::memcpy(&peOffset, &image[PeOffsetField], 4);
-    return uint64_t{peOffset} + 4 <= size && std::memcmp(&image[peOffset], "PE\0\0", 4) == 0;
-}
-
 // The stub padded to the package offset, with room for the package header after it.
 BuildResult ReadStub(const BuildRequest& request, std::vector<uint8_t>& image, std::string& error) {
     CFileDX stub;
@@ -88,8 +78,13 @@ BuildResult ReadStub(const BuildRequest& request, std::vector<uint8_t>& image, s
         error = "cannot read " + shown + ": " + ReadProblem(stub);
         return BuildResult::WriteFailed;
     }
-    if (!IsWindowsProgram(image, size)) {
+    if (!IsWindowsProgram(image.data(), size)) {
         error = shown + " is not a Windows program (no \"MZ\" header with a PE signature)";
+        return BuildResult::Refused;
+    }
+    // The package would come after its certificate table, which must stay at the end.
+    if (FindCertificateTable(image.data(), size)) {
+        error = shown + " carries a signature: sign the update program after building it";
         return BuildResult::Refused;
     }
     return BuildResult::Built;
@@ -210,7 +205,7 @@ bool CopyFiles(const BuildRequest& request, std::vector<SourceFile>& files, Temp
     Progress progress(summary.dataBytes, request.quiet || request.verbose);
     for (SourceFile& file : files) {
         if (request.verbose)
-            std::printf("packing %s (%llu bytes)\n", file.relative.c_str(),
+            std::printf("packing %s (%llu bytes)\n", Shown(file.relative).c_str(),
                         static_cast<unsigned long long>(file.size));
         if (!CopyFile(file, output, progress, error)) return false;
         if (BetweenFilesHook != nullptr) BetweenFilesHook();
@@ -265,19 +260,18 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
 // The files to pack: collected, less those the base already has, checked.
 BuildResult ChooseFiles(const BuildRequest& request, std::vector<SourceFile>& files,
                         BuildSummary& summary, std::string& error) {
-    std::vector<HashListEntry> base;
+    BaseRelease base;
     BuildResult result = BuildResult::Built;
     if (!request.base.empty() && request.hashList == HashListVersion::None) {
         error = "--base needs a hash list: the records of unchanged files stay in the game's";
         return BuildResult::Refused;
     }
     if (!request.base.empty() &&
-        (result = LoadBaseRecords(request.base, base, error)) != BuildResult::Built)
+        (result = LoadBaseRelease(request.base, base, error)) != BuildResult::Built)
         return result;
     if ((result = CollectFiles(request, files, error)) != BuildResult::Built) return result;
     if (!request.base.empty() && !files.empty() &&
-        (result = LeaveOutUnchanged(request, base, files, summary.unchanged, error)) !=
-            BuildResult::Built)
+        (result = LeaveOutUnchanged(request, base, files, summary, error)) != BuildResult::Built)
         return result;
     return CheckFiles(request, files, error) ? BuildResult::Built : BuildResult::Refused;
 }

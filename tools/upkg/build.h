@@ -32,6 +32,8 @@ enum class BuildResult {
 struct BuildSummary {
     size_t files = 0;          // files packed
     size_t unchanged = 0;      // files left out because the base has them
+    size_t leftInstalled = 0;  // files the base records that are not in the source
+    size_t unrecorded = 0;     // packed files whose record a v1 base list cannot hold
     uint64_t dataBytes = 0;    // their bytes
     uint64_t outputBytes = 0;  // the whole update program
 };

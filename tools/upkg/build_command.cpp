@@ -55,7 +55,11 @@ int RunBuild(const Arguments& args) {
                     static_cast<unsigned long long>(summary.dataBytes),
                     Shown(request.output).c_str(),
                     static_cast<unsigned long long>(summary.outputBytes));
-        if (!request.base.empty()) std::printf("; %zu unchanged files left out", summary.unchanged);
+        if (!request.base.empty())
+            std::printf(
+                "; %zu unchanged files left out; %zu files of the base not in the source stay "
+                "installed; %zu records dropped by a v1 list",
+                summary.unchanged, summary.leftInstalled, summary.unrecorded);
         std::printf("\n");
     }
     return ExitOk;

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <optional>
+#include <map>
 
 #include "package/file.h"
 #include "package/hash_list.h"
@@ -18,63 +18,101 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class FileStatus { Ok, Damaged, Missing };
+enum class FileStatus { Ok, Damaged, Missing, Ambiguous };
+const char* const StatusNames[] = {"ok", "damaged", "missing", "ambiguous"};
 
-// The entry of `folder` named `name` as Windows finds it, ASCII case ignored.
-std::optional<fs::path> FindEntry(const fs::path& folder, const std::string& name) {
-    std::error_code ec;
-    const fs::path exact = folder / fs::u8path(name);
-    if (fs::exists(exact, ec)) return exact;
-    const std::string wanted = Lowercased(name);
-    fs::directory_iterator it(folder, ec), end;
-    for (; !ec && it != end; it.increment(ec))
-        if (Lowercased(Shown(it->path().filename())) == wanted) return it->path();
-    return std::nullopt;
+// A name as Windows compares it: UTF-16, ASCII case ignored.
+std::u16string Folded(std::u16string name) {
+    for (char16_t& c : name)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return name;
 }
 
-// The file a record's path names below `folder`: '\' or '/' between components.
-std::optional<fs::path> FindRecordedFile(const fs::path& folder, const std::string& recorded) {
-    fs::path at = folder;
-    size_t start = 0;
-    while (start <= recorded.size()) {
+// The names in each folder read so far, folded, with their paths: a folder is read once
+// however many records lead through it.
+using Listings = std::map<fs::path, std::vector<std::pair<std::u16string, fs::path>>>;
+
+// Where a record leads: one file, none, or several whose names differ only in case, which
+// a file system that tells case apart can hold and Windows cannot tell apart.
+struct Found {
+    FileStatus status = FileStatus::Ok;
+    fs::path path;
+    std::string problem;
+};
+
+// The entries of `folder` that Windows would take for `name`.
+std::vector<fs::path> Matches(const fs::path& folder, const std::string& name, Listings& read) {
+    if (!read.count(folder)) {
+        auto& names = read[folder];
+        std::error_code ec;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            names.emplace_back(Folded(FromSystemPath(it->path().filename())), it->path());
+    }
+    const std::u16string wanted = Folded(FromSystemPath(fs::u8path(name)));
+    std::vector<fs::path> found;
+    for (const auto& [folded, path] : read[folder])
+        if (folded == wanted) found.push_back(path);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// The file a record's path names below `folder`: '\\' or '/' between components.
+Found FindRecordedFile(const fs::path& folder, const std::string& recorded, Listings& read) {
+    Found found{FileStatus::Ok, folder, {}};
+    for (size_t start = 0; start <= recorded.size();) {
         const size_t end = std::min(recorded.find_first_of("\\/", start), recorded.size());
-        std::optional<fs::path> next = FindEntry(at, recorded.substr(start, end - start));
-        if (!next) return std::nullopt;
-        at = *next;
+        const std::vector<fs::path> matches =
+            Matches(found.path, recorded.substr(start, end - start), read);
+        if (matches.empty()) return {FileStatus::Missing, {}, {}};
+        if (matches.size() > 1)
+            return {FileStatus::Ambiguous,
+                    {},
+                    Quoted(matches[0]) + " and " + Quoted(matches[1]) +
+                        " differ only in case, which Windows does not tell apart"};
+        found.path = matches[0];
         start = end + 1;
     }
-    return at;
+    return found;
 }
 
-FileStatus CheckRecord(const fs::path& folder, const HashListEntry& record, Progress& progress,
-                       std::string& problem) {
+// Where the record leads, or why it leads nowhere Windows would go.
+Found Locate(const fs::path& folder, const HashListEntry& record, Listings& read) {
     switch (CheckInstallPath(record.path.c_str())) {
         case InstallPathProblem::None:
-            break;
+            return FindRecordedFile(folder, record.path, read);
         case InstallPathProblem::LeavesFolder:
-            problem = "the path leaves the folder";
-            return FileStatus::Damaged;
+            return {FileStatus::Damaged, {}, "the path leaves the folder"};
         case InstallPathProblem::ForbiddenCharacter:
-            problem = "the path holds a character Windows does not allow in a name";
-            return FileStatus::Damaged;
+            return {FileStatus::Damaged,
+                    {},
+                    "the path holds a character Windows does not allow in a name"};
     }
-    const std::optional<fs::path> path = FindRecordedFile(folder, record.path);
-    if (!path) return FileStatus::Missing;
+    return {};
+}
+
+void CheckFile(const HashListEntry& record, Progress& progress, Found& found) {
     CFileDX file;
     uint64_t size = 0, checksum = 0;
-    if (!file.OpenForRead(FromSystemPath(*path).c_str()) || !file.GetFullSize(&size) ||
+    if (!file.OpenForRead(FromSystemPath(found.path).c_str()) || !file.GetFullSize(&size) ||
         StreamWithChecksum(file, size, nullptr, checksum, progress) != StreamResult::Done) {
-        problem = "cannot be read: " + ReadProblem(file);
-        return FileStatus::Damaged;
+        found = {FileStatus::Damaged, {}, "cannot be read: " + ReadProblem(file)};
+    } else if (checksum != record.value) {
+        found = {FileStatus::Damaged,
+                 {},
+                 "checksum " + ChecksumHex(checksum) + ", expected " + ChecksumHex(record.value)};
     }
-    if (checksum == record.value) return FileStatus::Ok;
-    problem = "checksum " + ChecksumHex(checksum) + ", expected " + ChecksumHex(record.value);
-    return FileStatus::Damaged;
 }
 
 bool LoadList(const fs::path& folder, HashListHeader& header, std::vector<HashListEntry>& records,
               std::string& error) {
-    const fs::path path = FindEntry(folder, HashListName).value_or(folder / HashListName);
+    Listings read;
+    const std::vector<fs::path> found = Matches(folder, HashListName, read);
+    if (found.size() > 1) {
+        error = Quoted(found[0]) + " and " + Quoted(found[1]) +
+                " differ only in case: which is the hash list is not clear";
+        return false;
+    }
+    const fs::path path = found.empty() ? folder / HashListName : found[0];
     CFileDX file;
     if (!file.OpenForRead(FromSystemPath(path).c_str())) {
         error = "cannot open " + Quoted(path) + ": " + file.LastErrorText();
@@ -85,14 +123,20 @@ bool LoadList(const fs::path& folder, HashListHeader& header, std::vector<HashLi
     return false;
 }
 
-void PrintLine(const Arguments& args, const HashListEntry& record, FileStatus status,
-               const std::string& problem) {
-    if (status == FileStatus::Missing)
-        std::printf("MISSING %s\n", record.path.c_str());
-    else if (status == FileStatus::Damaged)
-        std::printf("DAMAGED %s: %s\n", record.path.c_str(), problem.c_str());
-    else if (args.Verbose())
-        std::printf("ok %s\n", record.path.c_str());
+// The record's line: trouble always, all when verbose; empty when there is none.
+std::string RecordLine(const Arguments& args, const HashListEntry& record, const Found& found) {
+    const std::string path = Shown(record.path);
+    switch (found.status) {
+        case FileStatus::Ok:
+            return args.Verbose() ? "ok " + path + "\n" : "";
+        case FileStatus::Missing:
+            return "MISSING " + path + "\n";
+        case FileStatus::Damaged:
+            return "DAMAGED " + path + ": " + found.problem + "\n";
+        case FileStatus::Ambiguous:
+            return "AMBIGUOUS " + path + ": " + found.problem + "\n";
+    }
+    return "";
 }
 
 }  // namespace
@@ -105,29 +149,40 @@ int RunCheck(const Arguments& args) {
     std::string error;
     if (!LoadList(folder, header, records, error)) return Fail(ExitDamaged, error);
 
+    // Every record is found first, so that progress knows the whole.
+    Listings read;
+    std::vector<Found> found;
+    uint64_t total = 0;
+    for (const HashListEntry& record : records) {
+        found.push_back(Locate(folder, record, read));
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(found.back().path, ec);
+        if (!ec && found.back().status == FileStatus::Ok) total += size;
+    }
     const bool json = args.Has("--json");
-    const bool v2 = std::memcmp(header.magic, HashListMagicV2, HashListMagicSize) == 0;
     if (json)
-        std::printf("{\"folder\": %s, \"list\": \"%s\", \"files\": [",
-                    JsonString(args.positional[0]).c_str(), v2 ? "v2" : "v1");
-    size_t counts[3] = {};
-    // Sizes are known only file by file, so there is no whole to show progress against.
-    Progress progress(0, true);
+        std::printf(
+            "{\"folder\": %s, \"list\": \"%s\", \"files\": [",
+            JsonString(args.positional[0]).c_str(),
+            std::memcmp(header.magic, HashListMagicV2, HashListMagicSize) == 0 ? "v2" : "v1");
+    size_t counts[4] = {};
+    Progress progress(total, json || args.Quiet() || args.Verbose());
     for (size_t i = 0; i < records.size(); ++i) {
-        std::string problem;
-        const FileStatus status = CheckRecord(folder, records[i], progress, problem);
-        ++counts[static_cast<int>(status)];
-        if (!json) PrintLine(args, records[i], status, problem);
-        static const char* const names[] = {"ok", "damaged", "missing"};
+        if (found[i].status == FileStatus::Ok) CheckFile(records[i], progress, found[i]);
+        const int status = static_cast<int>(found[i].status);
+        ++counts[status];
+        if (!json) progress.Print(RecordLine(args, records[i], found[i]));
         if (json)
             std::printf("%s\n  {\"path\": %s, \"status\": \"%s\"}", i ? "," : "",
-                        JsonString(records[i].path).c_str(), names[static_cast<int>(status)]);
+                        JsonString(records[i].path).c_str(), StatusNames[status]);
     }
+    progress.Clear();
     const bool sound = counts[0] == records.size();
     if (json)
         std::printf("%s]}\n", records.empty() ? "" : "\n");
     else if (!args.Quiet())
-        std::printf("%zu files: %zu ok, %zu damaged, %zu missing; %s\n", records.size(), counts[0],
-                    counts[1], counts[2], sound ? "OK" : "DAMAGED");
+        std::printf("%zu files: %zu ok, %zu damaged, %zu missing, %zu ambiguous; %s\n",
+                    records.size(), counts[0], counts[1], counts[2], counts[3],
+                    sound ? "OK" : "DAMAGED");
     return sound ? ExitOk : ExitDamaged;
 }

@@ -113,7 +113,11 @@ const std::map<std::string, Command> Commands = {
       "\"ok\"|\"damaged\"|\"missing\"}]}.\n"}},
     {"checksum",
      {RunChecksum,
-      {{"--check", "-c", false}},
+      {{"--check", "-c", false},
+       {"--status", nullptr, false},
+       {"--strict", nullptr, false},
+       {"--warn", "-w", false},
+       {"--ignore-missing", nullptr, false}},
       "usage: upkg checksum [-q | -v] FILE...\n"
       "       upkg checksum -c [-q | -v] LIST...\n"
       "\n"
@@ -127,8 +131,8 @@ const std::map<std::string, Command> Commands = {
 }  // namespace
 
 int UsageError(const std::string& command, const std::string& message) {
-    std::fprintf(stderr, "upkg: %s\n\n%s", message.c_str(),
-                 command.empty() ? Usage : Commands.at(command).help);
+    std::fprintf(stderr, "upkg: %s\nTry 'upkg %s%s--help' for more information.\n", message.c_str(),
+                 command.c_str(), command.empty() ? "" : " ");
     return ExitUsage;
 }
 

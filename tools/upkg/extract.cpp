@@ -172,12 +172,13 @@ int RunExtract(const Arguments& args) {
     std::string error;
     if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
     Extraction run{file, {}, args.positional[1], args.Has("--overwrite"), {}};
-    PackageCheck check;
-    {
-        Progress checking(DataSize(package), args.Quiet() || args.Verbose());
-        check = CheckPackage(file, package, checking);
+    // One line for the whole work: every entry is read to check it, then again to write it.
+    Progress progress(2 * DataSize(package), args.Quiet() || args.Verbose());
+    const PackageCheck check = CheckPackage(file, package, progress);
+    if (check.damaged) {
+        progress.Clear();
+        return Refuse(args.positional[0], package.plan, check);
     }
-    if (check.damaged) return Refuse(args.positional[0], package.plan, check);
     // DIR itself is the publisher's to choose, a link included.
     const fs::path folder = fs::u8path(args.positional[1]);
     std::error_code ec;
@@ -189,16 +190,16 @@ int RunExtract(const Arguments& args) {
     if (const int code = CheckTargets(package, run); code != ExitOk) return Fail(code, run.error);
 
     size_t written = 0;
-    Progress progress(DataSize(package), args.Quiet() || args.Verbose());
     for (size_t i = 0; i < package.plan.entries.size(); ++i) {
         const PlannedEntry& entry = package.plan.entries[i];
         if (!entry.installed) continue;
-        if (args.Verbose()) std::printf("%s\n", entry.destination.c_str());
+        if (args.Verbose()) std::printf("%s\n", Shown(entry.destination).c_str());
         if (!WriteEntry(entry, check.entries[i], progress, run))
             return Fail(ExitDamaged, run.error);
         ++written;
         if (BetweenFilesHook != nullptr) BetweenFilesHook();
     }
+    progress.Clear();
     if (!args.Quiet())
         std::printf("%zu files extracted to %s\n", written, Shown(args.positional[1]).c_str());
     return ExitOk;

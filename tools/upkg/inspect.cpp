@@ -1,5 +1,6 @@
 #include "tools/upkg/inspect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -41,6 +42,14 @@ uint64_t DataSize(const Package& package) {
     return total;
 }
 
+uint64_t ArchiveEnd(const Package& package) {
+    const IndexLayout& layout = package.format == "ARC20" ? Arc20Layout : PackFileLayout;
+    uint64_t end = sizeof(ArchiveHeader) + uint64_t{package.plan.header.count} * layout.entrySize;
+    for (const PlannedEntry& entry : package.plan.entries)
+        end = std::max(end, entry.offset + entry.size);
+    return ArchiveOffset + end;
+}
+
 std::string ChecksumHex(uint64_t value) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
@@ -72,14 +81,15 @@ void ListJson(const Package& package) {
 }
 
 void ListHeader(const Package& package, bool verbose) {
-    std::printf("title:   %s\nformat:  %s\nentries: %zu\n", package.title.c_str(),
+    std::printf("title:   %s\nformat:  %s\nentries: %zu\n", Shown(package.title).c_str(),
                 package.format.c_str(), package.plan.entries.size());
     if (verbose && package.plan.hashListDamaged) {
         std::printf("hash list: unreadable\n");
     } else if (verbose && package.plan.hasHashList) {
         std::printf("hash list: %zu records\n", package.plan.records.size());
         for (const HashListEntry& record : package.plan.records)
-            std::printf("  %s  %s\n", ChecksumHex(record.value).c_str(), record.path.c_str());
+            std::printf("  %s  %s\n", ChecksumHex(record.value).c_str(),
+                        Shown(record.path).c_str());
     }
     std::printf("\n%12s %12s  %-16s  %s\n", "offset", "size", "checksum", "name -> install path");
 }
@@ -100,11 +110,11 @@ int RunList(const Arguments& args) {
     for (const PlannedEntry& entry : package.plan.entries) {
         std::printf("%12llu %12u  %-16s  %s", static_cast<unsigned long long>(entry.offset),
                     entry.size, entry.expected ? ChecksumHex(*entry.expected).c_str() : "none",
-                    entry.name.c_str());
+                    Shown(entry.name).c_str());
         if (!entry.installed)
             std::printf("  (hash list%s)", package.plan.hashListDamaged ? ", unreadable" : "");
         else
-            std::printf(" -> %s", entry.destination.c_str());
+            std::printf(" -> %s", Shown(entry.destination).c_str());
         std::printf("\n");
     }
     return ExitOk;

@@ -21,5 +21,9 @@ bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::
 // The bytes of every entry's data together, for the progress of a pass over them.
 uint64_t DataSize(const Package& package);
 
+// Where the archive ends in the program file: past its index and every entry's data. What
+// stands behind it (a signature, say) the updater never reads.
+uint64_t ArchiveEnd(const Package& package);
+
 // The 8 checksum bytes in file order as 16 lowercase hex digits.
 std::string ChecksumHex(uint64_t value);

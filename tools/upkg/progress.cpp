@@ -4,32 +4,61 @@
 
 #include <cstdio>
 
+namespace {
+
+constexpr std::chrono::milliseconds RedrawInterval(200);
+
+Progress* drawn = nullptr;  // the one whose line is on the terminal
+
+}  // namespace
+
+void ClearProgressLine() {
+    if (drawn != nullptr) drawn->Clear();
+}
+
 Progress::Progress(uint64_t total, bool quiet)
     : shown_(!quiet && isatty(2)),
       total_(total),
       start_(std::chrono::steady_clock::now()),
-      lastDrawn_(start_) {}
+      lastDrawn_(start_ - RedrawInterval) {}
 
 Progress::~Progress() {
-    if (!shown_) return;
-    Draw();
-    std::fputc('\n', stderr);
+    Clear();
 }
 
 void Progress::Add(uint64_t bytes) {
     done_ += bytes;
     if (!shown_) return;
-    auto now = std::chrono::steady_clock::now();
-    if (now - lastDrawn_ < std::chrono::milliseconds(200)) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (width_ != 0 && now - lastDrawn_ < RedrawInterval) return;
     lastDrawn_ = now;
     Draw();
+}
+
+void Progress::Print(const std::string& line) {
+    if (line.empty()) return;
+    if (isatty(1)) Clear();
+    std::fputs(line.c_str(), stdout);
+}
+
+void Progress::Clear() {
+    if (width_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(static_cast<size_t>(width_), ' ').c_str());
+    std::fflush(stderr);
+    width_ = 0;
+    drawn = nullptr;
 }
 
 void Progress::Draw() {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const double mib = 1024.0 * 1024.0;
-    std::fprintf(stderr, "\r%.1f of %.1f MiB (%.0f MiB/s)   ", done_ / mib, total_ / mib,
-                 seconds > 0 ? done_ / mib / seconds : 0.0);
+    std::fputc('\r', stderr);
+    const int width = std::fprintf(stderr, "%.1f of %.1f MiB (%.0f MiB/s)", done_ / mib,
+                                   total_ / mib, seconds > 0 ? done_ / mib / seconds : 0.0);
+    // A shorter line than the last leaves the end of the last one behind.
+    if (width < width_) std::fprintf(stderr, "%*s", width_ - width, "");
+    width_ = width > width_ ? width : width_;
+    drawn = this;
     std::fflush(stderr);
 }

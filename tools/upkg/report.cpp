@@ -3,28 +3,60 @@
 #include <cstdio>
 
 #include "text/encoding.h"
+#include "tools/upkg/progress.h"
 
 int Fail(int code, const std::string& message) {
+    ClearProgressLine();
     std::fflush(stdout);
     std::fprintf(stderr, "upkg: %s\n", message.c_str());
     return code;
 }
 
-std::string Shown(const std::string& name) {
+namespace {
+
+void AppendEscape(const char* format, uint32_t value, std::string& out) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, format, value);
+    out += escaped;
+}
+
+// Appends `code`, or its escape when it is a control character that would steer a
+// terminal: C0 and DEL, and C1, which some terminals take as the start of a sequence.
+void AppendShown(uint32_t code, bool controls, std::string& out) {
+    static const char Named[] = "abtnvfr";  // \a (7) to \r (13), as tar writes them
+    if (controls && code >= 7 && code <= 13) {
+        out += '\\';
+        out += Named[code - 7];
+    } else if (controls && (code < 0x20 || code == 0x7F)) {
+        AppendEscape("\\x%02x", code, out);
+    } else if (controls && code >= 0x80 && code < 0xA0) {
+        AppendEscape("\\u%04x", code, out);
+    } else {
+        AppendUtf8(code, &out);
+    }
+}
+
+// `name` with each byte that is not part of UTF-8 text as \xNN, and with control
+// characters escaped when `controls`.
+std::string ShownText(const std::string& name, bool controls) {
     std::string out;
     for (size_t at = 0; at < name.size();) {
         uint32_t code;
         const uint32_t length = DecodeUtf8Strictly(name.data() + at, name.size() - at, &code);
         if (length != 0) {
-            out.append(name, at, length);
+            AppendShown(code, controls, out);
             at += length;
-            continue;
+        } else {
+            AppendEscape("\\x%02x", static_cast<unsigned char>(name[at++]), out);
         }
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(name[at++]));
-        out += escaped;
     }
     return out;
+}
+
+}  // namespace
+
+std::string Shown(const std::string& name) {
+    return ShownText(name, true);
 }
 
 std::string Shown(const std::filesystem::path& path) {
@@ -35,15 +67,14 @@ std::string Shown(const std::filesystem::path& path) {
         const bool high = code >= 0xD800 && code <= 0xDBFF;
         if (high && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 && wide[at + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (wide[++at] - 0xDC00);
+        } else if (code >= 0xDC80 && code <= 0xDCFF) {  // a byte that was not UTF-8
+            AppendEscape("\\x%02x", code - 0xDC00, out);
+            continue;
         } else if (code >= 0xD800 && code <= 0xDFFF) {
-            char escaped[8];
-            const bool byte = code >= 0xDC80 && code <= 0xDCFF;  // a byte that was not UTF-8
-            std::snprintf(escaped, sizeof escaped, byte ? "\\x%02x" : "\\u%04x",
-                          byte ? code - 0xDC00 : code);
-            out += escaped;
+            AppendEscape("\\u%04x", code, out);
             continue;
         }
-        AppendUtf8(code, &out);
+        AppendShown(code, true, out);
     }
     return out;
 }
@@ -58,7 +89,7 @@ std::string Quoted(const std::string& text) {
 
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : Shown(text)) {
+    for (unsigned char c : ShownText(text, false)) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);

@@ -133,7 +133,7 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
         it.disable_recursion_pending();
         if (request.verbose)
             std::printf("left out %s%s (--exclude %s)\n", relative.c_str(),
-                        kind == NodeKind::Folder ? "/" : "", pattern->c_str());
+                        kind == NodeKind::Folder ? "/" : "", Shown(*pattern).c_str());
         return BuildResult::Built;
     }
     if (kind == NodeKind::Link) {

@@ -13,5 +13,5 @@ int RunExtract(const Arguments& args);
 int RunCheck(const Arguments& args);
 int RunChecksum(const Arguments& args);
 
-// The message and the usage of `command` on stderr; returns ExitUsage.
+// The message on stderr, and where the usage of `command` is told; returns ExitUsage.
 int UsageError(const std::string& command, const std::string& message);

@@ -1,11 +1,14 @@
 #include "tools/upkg/verify.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "tools/upkg/progress.h"
 #include "tools/upkg/report.h"
 #include "tools/upkg/stream.h"
 #include "tools/upkg/subcommands.h"
+#include "tools/upkg/windows_program.h"
 
 namespace {
 
@@ -99,9 +102,34 @@ PackageCheck CheckPackage(CFileDX& file, const Package& package, Progress& progr
 
 namespace {
 
-void PrintJson(const Package& package, const PackageCheck& check) {
-    std::printf("{\"title\": %s, \"format\": %s, \"entries\": [", JsonString(package.title).c_str(),
-                JsonString(package.format).c_str());
+// What stands behind the archive: a signature that signing tools appended, or other bytes.
+struct Trailer {
+    std::optional<CertificateTable> signature;
+    uint64_t bytes = 0;
+};
+
+Trailer ReadTrailer(CFileDX& file, const Package& package) {
+    Trailer trailer;
+    uint8_t headers[4096];
+    uint64_t size = 0;
+    if (!file.GetFullSize(&size) || !file.Seek(0)) return trailer;
+    trailer.signature = FindCertificateTable(headers, file.Read(headers, sizeof headers));
+    trailer.bytes = size - std::min(size, ArchiveEnd(package));
+    return trailer;
+}
+
+std::string SignatureJson(const Trailer& trailer) {
+    if (!trailer.signature) return "null";
+    return "{\"offset\": " + std::to_string(trailer.signature->offset) +
+           ", \"size\": " + std::to_string(trailer.signature->size) + "}";
+}
+
+void PrintJson(const Package& package, const PackageCheck& check, const Trailer& trailer) {
+    std::printf(
+        "{\"title\": %s, \"format\": %s, \"signature\": %s, \"after_archive\": %llu, "
+        "\"entries\": [",
+        JsonString(package.title).c_str(), JsonString(package.format).c_str(),
+        SignatureJson(trailer).c_str(), static_cast<unsigned long long>(trailer.bytes));
     for (size_t i = 0; i < check.entries.size(); ++i) {
         const PlannedEntry& entry = package.plan.entries[i];
         std::printf("%s\n  {\"name\": %s, \"path\": %s, \"status\": \"%s\"}", i ? "," : "",
@@ -114,15 +142,18 @@ void PrintJson(const Package& package, const PackageCheck& check) {
     std::printf("]}\n");
 }
 
-// One entry's line as it is checked: damage always, notes unless quiet, all when verbose.
-void PrintEntry(const Arguments& args, const PlannedEntry& entry, const EntryCheck& check) {
+// One entry's line as it is checked: damage always, notes unless quiet, all when verbose;
+// empty when there is none.
+std::string EntryLine(const Arguments& args, const PlannedEntry& entry, const EntryCheck& check) {
     if (check.status == EntryStatus::Damaged)
-        std::printf("FAILED %s: %s\n", entry.name.c_str(), check.problem.c_str());
-    else if (check.status == EntryStatus::Unrecorded && !args.Quiet())
-        std::printf("UNRECORDED %s: no record in the hash list; installed unverified as %s\n",
-                    entry.name.c_str(), Quoted(entry.destination).c_str());
-    else if (check.status == EntryStatus::Ok && args.Verbose())
-        std::printf("ok %s -> %s\n", entry.name.c_str(), entry.destination.c_str());
+        return "FAILED " + Shown(entry.name) + ": " + check.problem + "\n";
+    if (check.status == EntryStatus::Unrecorded && !args.Quiet())
+        return "UNRECORDED " + Shown(entry.name) +
+               ": no record in the hash list; installed unverified as " +
+               Quoted(entry.destination) + "\n";
+    if (check.status == EntryStatus::Ok && args.Verbose())
+        return "ok " + Shown(entry.name) + " -> " + Shown(entry.destination) + "\n";
+    return "";
 }
 
 }  // namespace
@@ -137,10 +168,12 @@ int RunVerify(const Arguments& args) {
     Progress progress(DataSize(package), args.Quiet() || args.Verbose());
     const PackageCheck check =
         CheckPackage(file, package, progress, [&](size_t i, const EntryCheck& entry) {
-            if (!json) PrintEntry(args, package.plan.entries[i], entry);
+            if (!json) progress.Print(EntryLine(args, package.plan.entries[i], entry));
         });
+    progress.Clear();
+    const Trailer trailer = ReadTrailer(file, package);
     if (json) {
-        PrintJson(package, check);
+        PrintJson(package, check, trailer);
         return check.damaged ? ExitDamaged : ExitOk;
     }
     size_t verified = 0, unrecorded = 0;
@@ -149,8 +182,14 @@ int RunVerify(const Arguments& args) {
         unrecorded += entry.status == EntryStatus::Unrecorded;
     }
     for (const std::string& problem : check.problems) std::printf("FAILED: %s\n", problem.c_str());
-    if (!args.Quiet())
-        std::printf("%zu entries: %zu verified, %zu without a record; %s\n", check.entries.size(),
-                    verified, unrecorded, check.damaged ? "DAMAGED" : "OK");
+    if (args.Quiet()) return check.damaged ? ExitDamaged : ExitOk;
+    if (trailer.signature)
+        std::printf("signed: a certificate table of %u bytes at %u\n", trailer.signature->size,
+                    trailer.signature->offset);
+    else
+        std::printf("signed: no\n");
+    std::printf("%llu bytes behind the archive\n", static_cast<unsigned long long>(trailer.bytes));
+    std::printf("%zu entries: %zu verified, %zu without a record; %s\n", check.entries.size(),
+                verified, unrecorded, check.damaged ? "DAMAGED" : "OK");
     return check.damaged ? ExitDamaged : ExitOk;
 }
