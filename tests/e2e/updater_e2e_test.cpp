@@ -11,6 +11,7 @@
 #include "driver.h"
 #include "fixtures.h"
 #include "package/hash_list.h"
+#include "tools/upkg/commands.h"
 
 namespace fs = std::filesystem;
 
@@ -203,6 +204,47 @@ TEST_F(UpdaterE2eTest, EachInstallOutcomeHasItsMessageAndCode) {
         EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(row.text), row.code));
         EXPECT_EQ(Snapshot(game_), row.after.value_or(before));
     }
+}
+
+// A publisher signs the update program after building it (sign_update.sh did, with
+// osslsigncode): the packer reads it as before and sees the signature, and the updater
+// installs it. A signed updater is refused as a stub.
+TEST_F(UpdaterE2eTest, ASignedProgramInstalls) {
+    const fs::path made = UpdaterProgram().parent_path() / "signed";
+    const std::string update = (made / "update.exe").u8string();
+    std::string out, err;
+    auto upkg = [&](const std::vector<std::string>& arguments) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const int code = RunUpkg(arguments);
+        out = testing::internal::GetCapturedStdout();
+        err = testing::internal::GetCapturedStderr();
+        return code;
+    };
+    EXPECT_EQ(upkg({"verify", update}), ExitOk) << err;
+    EXPECT_NE(out.find("signed: a certificate table of"), std::string::npos) << out;
+    EXPECT_EQ(upkg({"list", update}), ExitOk) << err;
+    const std::string x = (root_.path() / "x").u8string();
+    EXPECT_EQ(upkg({"extract", update, x}), ExitOk) << err;
+    const Bytes data = ToBytes("signed data");
+    EXPECT_EQ(Snapshot(x), (Tree{{"Archive/", {}}, {"Archive/data01000.arc", data}}));
+    PutFiles(root_.path() / "src", {{"Archive/data01000.arc", data}, {"b", ToBytes("b")}});
+    const std::string src = (root_.path() / "src").u8string(), o = x + ".exe";
+    const std::string stub = UpdaterProgram().u8string(),
+                      signedStub = (made / "updater.exe").u8string();
+    EXPECT_EQ(upkg({"build", "--stub", stub, "--title", "T", "-o", o, "--base", update, src}),
+              ExitOk)
+        << err;
+    EXPECT_NE(out.find("1 unchanged files left out"), std::string::npos) << out;
+    EXPECT_EQ(upkg({"build", "--stub", signedStub, "--title", "T", "-o", o, src}), ExitUsage);
+    EXPECT_NE(err.find("sign the update program after building it"), std::string::npos) << err;
+
+    program_ = made / "update.exe";
+    Installed();
+    UpdaterRun run;
+    StartAndAnswer(run, IDYES);
+    EXPECT_EQ(Outcome(run), std::make_pair(std::wstring(L"Installation complete."), Ok));
+    EXPECT_EQ(ReadFile(game_ / "Archive/data01000.arc"), data);
 }
 
 // A long title is shortened in the middle of the caption; while that updater asks, a second

@@ -55,12 +55,17 @@ int RunBuild(const Arguments& args) {
                     static_cast<unsigned long long>(summary.dataBytes),
                     Shown(request.output).c_str(),
                     static_cast<unsigned long long>(summary.outputBytes));
-        if (!request.base.empty())
-            std::printf(
-                "; %zu unchanged files left out; %zu files of the base not in the source stay "
-                "installed; %zu records dropped by a v1 list",
-                summary.unchanged, summary.leftInstalled, summary.unrecorded);
+        if (!request.base.empty()) std::printf("; %zu unchanged files left out", summary.unchanged);
         std::printf("\n");
+        // What a small update cannot do, said where the publisher looks.
+        if (summary.leftInstalled != 0)
+            std::printf("%zu files the base records are not in the source: a small update leaves "
+                        "them installed, with their records (-v names them)\n",
+                        summary.leftInstalled);
+        if (summary.unrecorded != 0)
+            std::printf("%zu paths are over the 55 bytes that the base's v1 list holds: the "
+                        "updater installs them without a record (-v names them)\n",
+                        summary.unrecorded);
     }
     return ExitOk;
 }
