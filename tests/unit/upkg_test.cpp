@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #ifndef _WIN32
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -18,7 +20,9 @@
 #include "package/file.h"
 #include "package/package_plan.h"
 #include "tools/upkg/commands.h"
+#include "tools/upkg/inspect.h"
 #include "tools/upkg/progress.h"
+#include "tools/upkg/report.h"
 #include "tools/upkg/stream.h"
 
 namespace fs = std::filesystem;
@@ -35,6 +39,19 @@ std::string Statuses(const std::string& json) {
     for (size_t at = 0; (at = json.find("\"status\": \"", at)) != std::string::npos; at += 11)
         all += (all.empty() ? "" : " ") + json.substr(at + 11, json.find('"', at + 11) - at - 11);
     return all;
+}
+
+// `program` with a certificate table named in its headers, as a signing tool leaves it.
+Bytes Signed(Bytes program) {
+    uint32_t pe;
+    std::memcpy(&pe, &program[0x3C], 4);
+    const uint16_t pe32Plus = 0x20B;
+    const uint32_t directories = 16, table[2] = {0x1000, 8};
+    std::fill(&program[pe + 24], &program[pe + 24 + 240], 0);  // the optional header
+    std::memcpy(&program[pe + 24], &pe32Plus, 2);
+    std::memcpy(&program[pe + 24 + 108], &directories, 4);
+    std::memcpy(&program[pe + 24 + 112 + 4 * 8], table, 8);
+    return program;
 }
 
 class UpkgTest : public ::testing::Test {
@@ -157,6 +174,7 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
     const Bytes base = MakeHashList(HashListMagicV1, 0, {{"a\\X", ChecksumOf({'x'})}});
     Put({{"big.exe", WindowsProgram(PackageOffset + 1)}, {"mz.exe", Pattern(900, 1)}});
     Put({{"pe.exe", Bytes(stub_.begin(), stub_.begin() + 0x82)}, {"b.hvl", base}});  // cut in "PE"
+    Put({{"signed.exe", Signed(stub_)}});
     auto huge = [](const fs::path& src) { fs::resize_file(src / "huge", uint64_t{1} << 32); };
     auto emptyFolder = [](const fs::path& src) { fs::create_directories(src / "e"); };
     auto readOnlyOutput = [](const fs::path& s) {
@@ -177,6 +195,9 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
         {"stub past the offset", "at most 327680 fit", {"--stub", dir_ + "big.exe"}},
         {"stub without MZ", "not a Windows program", {"--stub", dir_ + "mz.exe"}},
         {"PE signature past the end", "not a Windows program", {"--stub", dir_ + "pe.exe"}},
+        {"a signed stub",
+         "sign the update program after building it",
+         {"--stub", dir_ + "signed.exe"}},
         {"title of 1024 bytes", "1024 bytes", {"--title", std::string(1024, 't')}},
         {"only an empty folder", "no files", {}, {}, 0, emptyFolder},
         {"names equal but for case", "same name apart from case", {}, {"A/X.arc", "b/x.arc"}},
@@ -209,6 +230,8 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
         {"--help as a value", "--title needs a value, not --help", {"--title", "--help"}},
         {"--opt=value for a flag", "--verbose takes no value", {"--verbose=yes"}},
         {"an unknown option", "unknown option --bogus", {"--bogus"}},
+        {"bundled", "--quiet and --verbose exclude", {"-qv"}},
+        {"bundled, unknown", "unknown option -z\nTry 'upkg build --help' for", {"-qz"}},
 #ifndef _WIN32  // such names, and links as links, exist only natively
         {"a ?", "Windows allows", {}, {"a?b.arc"}},
         {"a trailing dot", "Windows allows", {}, {"trailing."}},
@@ -225,6 +248,7 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
         const auto before = std::distance(Walk(root_.path()), Walk());
         EXPECT_EQ(Build(row.options), row.message.empty() ? ExitOk : ExitUsage) << err_;
         EXPECT_NE(err_.find(row.message), std::string::npos) << err_;
+        EXPECT_EQ(err_.find("usage:"), std::string::npos) << err_;  // one line, not the help
         EXPECT_EQ(std::distance(Walk(root_.path()), Walk()), before + row.message.empty());
         EXPECT_EQ(ReadFile(root_.File("stub.exe")), stub_);
     }
@@ -233,6 +257,9 @@ TEST_F(UpkgTest, RefusalsWriteNothing) {
 // Files found as Windows finds them; a record that matches nothing is damage too.
 TEST_F(UpkgTest, VerifyAndCheckJudgeEveryRecord) {
     PutFiles(root_.path() / "game", {{"A/d", {'x'}}, {"b", {'y'}}});
+#ifndef _WIN32  // two names Windows cannot tell apart
+    PutFiles(root_.path() / "game", {{"E", {'x'}}, {"e", {'x'}}});
+#endif
     const uint64_t x = ChecksumOf({'x'});
     const char *v1 = HashListMagicV1, *v2 = HashListMagicV2, *bad = "ZHV_V9__";
     const struct {
@@ -248,6 +275,13 @@ TEST_F(UpkgTest, VerifyAndCheckJudgeEveryRecord) {
         {"damaged, missing", "check", v2, "1: damaged missing", {{"b", x}, {"c", x}}},
         {"a name Windows refuses", "check", v2, "1: damaged", {{"b|c", x}}},
         {"unreadable list", "check", bad, "1: ", {{"b", x}}},
+#ifndef _WIN32
+        {"names equal apart from case",
+         "check",
+         v2,
+         "1: ok ambiguous",
+         {{"b", ChecksumOf({'y'})}, {"E", x}}},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.command) + ": " + c.name);
@@ -318,15 +352,22 @@ TEST_F(UpkgTest, ExtractWritesAllOrNothing) {
 TEST_F(UpkgTest, ExcludeAndBaseChooseTheFiles) {
     PutFiles(src_, {{"A/a.arc", {'a'}}, {"b.log.txt", {'b'}}});
     ASSERT_EQ(Build({"-o", dir_ + "old.exe"}), ExitOk) << err_;
-    const Bytes list = MakeHashList(HashListMagicV2, 0, {{"a\\A.ARC", ChecksumOf({'a'})}});
-    Put({{"zol.hvl", list}, {"src/A/n.arc", {'n'}}, {"src/A/t.log", {'l'}}});
+    const Bytes list =
+        MakeHashList(HashListMagicV1, 0, {{"a\\A.ARC", ChecksumOf({'a'})}, {"gone", 0}});
+    const std::string long56 = "L/" + std::string(54, 'l');  // more than a v1 list holds
+    Put({{"zol.hvl", list}, {"src/A/n.arc", {'n'}}, {"src/A/t.log", {'l'}}, {"src/" + long56, {}}});
     PutFiles(src_, {{"A/ア.bak", {'k'}}, {"Saves/s", {'s'}}, {"b.log.txt", {'B'}}});
     for (const std::string& base : {dir_ + "old.exe", dir_ + "zol.hvl"}) {
         for (const char* at : {"x", "out.exe"}) fs::remove_all(root_.path() / at);
         Build({"--base", base, "--exclude=S[!b-z]ve?", "--exclude=*.log", "--exclude=?.bak"});
+        // The installation's list (v1) records "gone", which stays; a long path goes unrecorded.
+        const bool list = base == dir_ + "zol.hvl";
+        EXPECT_EQ(out_.find("1 files the base records are not") != std::string::npos, list);
+        EXPECT_EQ(out_.find("1 paths are over the 55 bytes") != std::string::npos, list) << out_;
         ASSERT_EQ(Run({"extract", dir_ + "out.exe", dir_ + "x"}), ExitOk) << err_;
-        EXPECT_EQ(Snapshot(root_.path() / "x"),
-                  (Tree{{"A/", {}}, {"A/n.arc", {'n'}}, {"b.log.txt", {'B'}}}));
+        EXPECT_EQ(
+            Snapshot(root_.path() / "x"),
+            (Tree{{"A/", {}}, {"A/n.arc", {'n'}}, {"L/", {}}, {long56, {}}, {"b.log.txt", {'B'}}}));
     }
 }
 
@@ -342,9 +383,113 @@ TEST_F(UpkgTest, ChecksumPrintsAndChecksLikeSha256sum) {
     EXPECT_NE(err_.find("1 lines are improperly formatted"), std::string::npos) << err_;
     Put({{"sums", ToBytes("06b4500012cc2660  " + abc + "\n")}});  // every file readable
     EXPECT_EQ(Run({"checksum", "-c", dir_ + "sums"}), ExitDamaged);
+
+    const std::string none = dir_ + "none";
+    Put({{"sums", ToBytes("0000000000000000  " + empty + "\ngarbage\n0000000000000000  " + none)}});
+    const struct {
+        Args options;
+        int code;
+        std::string out, err;  // what stdout is, what stderr holds
+    } habits[] = {
+        {{"--ignore-missing"}, ExitOk, empty + ": OK\n", "1 lines are improperly formatted"},
+        {{"--ignore-missing", "--strict"}, ExitDamaged, empty + ": OK\n", "improperly"},
+        {{"--status"}, ExitDamaged, "", "cannot open \"" + none},
+        {{"-qw"}, ExitDamaged, none + ": FAILED open or read\n", "sums: 2: improperly formatted"},
+    };
+    for (const auto& h : habits) {
+        SCOPED_TRACE(h.options[0]);
+        Args args{"checksum", "-c", dir_ + "sums"};
+        args.insert(args.begin() + 1, h.options.begin(), h.options.end());
+        EXPECT_EQ(Run(args), h.code);
+        EXPECT_EQ(out_, h.out);
+        EXPECT_NE(err_.find(h.err), std::string::npos) << err_;
+        EXPECT_TRUE(h.options[0] != "--status" || err_.find("WARNING") == std::string::npos);
+    }
+    Put({{"sums", ToBytes("0000000000000000  " + none + "\n")}});
+    ASSERT_TRUE(std::freopen((root_.path() / "sums").string().c_str(), "rb",
+                             stdin));  // no LIST: read stdin
+    EXPECT_EQ(Run({"checksum", "-c", "--ignore-missing"}), ExitDamaged);
+    EXPECT_NE(err_.find("standard input: no file was verified"), std::string::npos) << err_;
+    ASSERT_TRUE(std::freopen((root_.path() / "abc").string().c_str(), "rb", stdin));
+    EXPECT_EQ(Run({"checksum", "-"}), ExitOk);
+    EXPECT_EQ(out_, ChecksumHex(ChecksumOf(ToBytes("abd"))) + "  -\n");
 }
 
-#ifndef _WIN32  // natively: names as bytes, links as links, signals, root's permissions
+// Names and titles reach the terminal escaped, never as the control characters they hold.
+TEST_F(UpkgTest, ControlCharactersAreEscaped) {
+    EXPECT_EQ(Shown(std::string("a\x1b\xc2\x9b\n\xff\x7f")), "a\\x1b\\u009b\\n\\xff\\x7f");
+    const std::string evil = "\x1b]0;x\a";
+    const Bytes list = MakeHashList(HashListMagicV2, 0, {{evil, ChecksumOf({'x'})}});
+    const Bytes archive = MakeArchive(FixtureFormat::Arc20, {{"zol.hvl", list}, {evil, {'x'}}});
+    Put({{"out.exe", MakeProgramFile(evil, archive)}, {"game/zol.hvl", list}});
+    const std::string out = dir_ + "out.exe";
+    for (const Args& args :
+         {Args{"list", "-v", out}, Args{"verify", "-v", out},
+          Args{"extract", "-v", out, dir_ + "x"}, Args{"check", "-v", dir_ + "game"}}) {
+        Run(args);
+        const std::string all = out_ + err_;
+        EXPECT_NE(all.find("\\x1b]0;x\\a"), std::string::npos) << args[0] << all;
+        EXPECT_TRUE(
+            std::none_of(all.begin(), all.end(),
+                         [](char c) { return (c > 0 && c < ' ' && c != '\n') || c == 0x7F; }))
+            << args[0] << all;
+    }
+}
+
+#ifndef _WIN32  // natively: names as bytes, links as links, signals, root's permissions, terminals
+// What a terminal shows of `raw`: a carriage return goes back to the line's start, later
+// characters overwrite earlier ones, and blanks at a line's end do not show.
+std::string Screen(const std::string& raw) {
+    std::string screen, line;
+    size_t column = 0;
+    for (char c : raw) {
+        if (c == '\n') {
+            screen += line.substr(0, line.find_last_not_of(' ') + 1) + "\n";
+            line.clear();
+        }
+        if (c == '\r' || c == '\n') {
+            column = 0;
+            continue;
+        }
+        if (column == line.size()) line += c;
+        line[column++] = c;
+    }
+    return screen + line;
+}
+
+// On a terminal, progress is one line on stderr that is blanked before any other line and
+// at the end: the screen shows just what the output is without it.
+TEST_F(UpkgTest, ProgressLeavesNoTrace) {
+    const Bytes large = Pattern(3 * Chunk, 1);
+    PutFiles(src_, {{"a", large}, {"b", {'b'}}});
+    ASSERT_EQ(Build(), ExitOk) << err_;
+    const Bytes list = MakeHashList(HashListMagicV2, 0, {{"a", ChecksumOf(large)}, {"c", 0}});
+    Put({{"game/zol.hvl", list}, {"game/a", large}});
+    const std::string out = dir_ + "out.exe";
+    for (const Args& args : {Args{"verify", out}, Args{"extract", out, dir_ + "x"},
+                             Args{"check", dir_ + "game"}, Args{"checksum", dir_ + "src/a", out}}) {
+        SCOPED_TRACE(args[0]);
+        int terminal = -1;
+        std::fflush(stdout);
+        if (forkpty(&terminal, nullptr, nullptr, nullptr) == 0) {
+            std::setvbuf(stdout, nullptr, _IOLBF, 0);  // as on a terminal from the start
+            const int code = RunUpkg(args);
+            std::fflush(stdout);
+            _exit(code);
+        }
+        std::string raw;
+        char buffer[4096];
+        for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;)
+            raw.append(buffer, got);
+        close(terminal);
+        wait(nullptr);
+        fs::remove_all(root_.path() / "x");
+        Run(args);
+        EXPECT_NE(raw.find(" MiB ("), std::string::npos) << raw;  // it was drawn
+        EXPECT_EQ(Screen(raw), out_ + err_) << raw;
+    }
+}
+
 // Root passes every permission check; without these two capabilities it meets them as others do.
 class AsOthers {
 public:
@@ -366,7 +511,7 @@ TEST_F(UpkgTest, NamesAreTheSystemsOwnBytes) {
     PutFiles(root_.path() / "\xe9src", {{"A/a", {'a'}}});
     Put({{"b\\c", {'c'}}});
     auto build = [&](const std::string& out) {
-        return Run({"build", "--stub", dir_ + "stub.exe", "--title", "T", "-o", out, e + "src"});
+        return Run({"build", "--stub", dir_ + "stub.exe", "--title", "T", "-vo" + out, e + "src"});
     };
     EXPECT_EQ(build(e + ".exe"), ExitOk) << err_;
     EXPECT_NE(out_.find("\\xe9.exe"), std::string::npos) << out_;  // shown escaped
