@@ -59,13 +59,15 @@ int RunBuild(const Arguments& args) {
         std::printf("\n");
         // What a small update cannot do, said where the publisher looks.
         if (summary.leftInstalled != 0)
-            std::printf("%zu files the base records are not in the source: a small update leaves "
-                        "them installed, with their records (-v names them)\n",
-                        summary.leftInstalled);
+            std::printf(
+                "%zu files the base records are not in the source: a small update leaves "
+                "them installed, with their records (-v names them)\n",
+                summary.leftInstalled);
         if (summary.unrecorded != 0)
-            std::printf("%zu paths are over the 55 bytes that the base's v1 list holds: the "
-                        "updater installs them without a record (-v names them)\n",
-                        summary.unrecorded);
+            std::printf(
+                "%zu paths are over the 55 bytes that the base's v1 list holds: the "
+                "updater installs them without a record (-v names them)\n",
+                summary.unrecorded);
     }
     return ExitOk;
 }

@@ -22,7 +22,9 @@ const char* const Usage =
     "  checksum  print or check the content checksum of files\n"
     "\n"
     "upkg COMMAND --help tells more; upkg --version names this version. Every command takes\n"
-    "-q/--quiet and -v/--verbose, and --name=value for any option with a value. Exit codes:\n"
+    "-q/--quiet and -v/--verbose, --name=value for any option with a value, short options\n"
+    "bundled (-qc) and with a value attached (-oFILE), and -- to end the options. On a\n"
+    "terminal one line on stderr shows the progress of the whole work. Exit codes:\n"
     "0 success, 1 damaged package or failed read or write, 2 wrong arguments or inputs\n"
     "that cannot make a package (nothing is written then).\n";
 
@@ -60,7 +62,9 @@ const std::map<std::string, Command> Commands = {
       "                     (* any text, / too; ? one character; [a-z] one of a set)\n"
       "  --base OLD         a small update: OLD is an earlier update program or an\n"
       "                     installation's zol.hvl; only files whose path is new or whose\n"
-      "                     checksum differs from OLD's record are packed\n"
+      "                     checksum differs from OLD's record are packed; the summary\n"
+      "                     names what it cannot do (files of OLD not in SOURCE stay\n"
+      "                     installed; a v1 zol.hvl cannot record paths over 55 bytes)\n"
       "  -q, --quiet        no progress and no summary\n"
       "  -v, --verbose      name each file as it is packed, and each file or empty folder\n"
       "                     left out\n"
@@ -88,7 +92,10 @@ const std::map<std::string, Command> Commands = {
       "not an error. A record that matches no entry, an unreadable hash list, a path that\n"
       "leaves the installation folder or data cut short is damage. Exit 0 when the package\n"
       "is sound, 1 when it is damaged. --quiet shows only damage, --verbose every entry.\n"
-      "--json: {\"title\", \"format\", \"entries\": [{\"name\", \"path\", \"status\":\n"
+      "Also tells whether the program is signed (its certificate table) and how many bytes\n"
+      "stand behind the archive, which the updater never reads.\n"
+      "--json: {\"title\", \"format\", \"signature\": null|{\"offset\", \"size\"},\n"
+      "\"after_archive\", \"entries\": [{\"name\", \"path\", \"status\":\n"
       "\"ok\"|\"damaged\"|\"unrecorded\"}], \"problems\": [text]}.\n"}},
     {"extract",
      {RunExtract,
@@ -107,10 +114,12 @@ const std::map<std::string, Command> Commands = {
       "\n"
       "Checks an installed game against its zol.hvl: every recorded file is read and its\n"
       "checksum compared. A record names a file as Windows does (ASCII case ignored, \\\n"
-      "between folders). One line per damaged or missing file, then a summary; exit 0 when\n"
-      "all match, 1 when any is damaged or missing or the list cannot be read.\n"
+      "between folders). A record that leads to two names equal apart from case, which\n"
+      "Windows cannot tell apart, is ambiguous on every file system. One line per damaged,\n"
+      "missing or ambiguous file, then a summary; exit 0 when all match, 1 when any does\n"
+      "not or the list cannot be read.\n"
       "--json: {\"folder\", \"list\": \"v2\"|\"v1\", \"files\": [{\"path\", \"status\":\n"
-      "\"ok\"|\"damaged\"|\"missing\"}]}.\n"}},
+      "\"ok\"|\"damaged\"|\"missing\"|\"ambiguous\"}]}.\n"}},
     {"checksum",
      {RunChecksum,
       {{"--check", "-c", false},
@@ -118,14 +127,21 @@ const std::map<std::string, Command> Commands = {
        {"--strict", nullptr, false},
        {"--warn", "-w", false},
        {"--ignore-missing", nullptr, false}},
-      "usage: upkg checksum [-q | -v] FILE...\n"
-      "       upkg checksum -c [-q | -v] LIST...\n"
+      "usage: upkg checksum [-q | -v] [FILE]...\n"
+      "       upkg checksum -c [-q | -v] [--status] [--strict] [-w] [--ignore-missing]\n"
+      "                    [LIST]...\n"
       "\n"
-      "Prints the content checksum of each file as 16 hex digits, two blanks and its name;\n"
-      "a name holding \\ or a line break is escaped and its line starts with \\, as\n"
-      "sha256sum does. With -c/--check, reads such lines from each LIST (- for standard\n"
-      "input) and prints NAME: OK or NAME: FAILED; --quiet leaves out the OK lines. With\n"
-      "--verbose, a last line counts the files and bytes read.\n"}},
+      "Prints the content checksum of each file (standard input when there is none, or for\n"
+      "-) as 16 hex digits, two blanks and its name; a name holding \\ or a line break is\n"
+      "escaped and its line starts with \\, as sha256sum does. With -c/--check, reads such\n"
+      "lines from each LIST (standard input when there is none, or for -) and prints\n"
+      "NAME: OK or NAME: FAILED. With --verbose, a last line counts the files and bytes read.\n"
+      "\n"
+      "  -q, --quiet       leave out the OK lines\n"
+      "  --status          print nothing; the exit code tells\n"
+      "  --strict          exit 1 for improperly formatted lines too\n"
+      "  -w, --warn        name each improperly formatted line\n"
+      "  --ignore-missing  leave out listed files that do not exist\n"}},
 };
 
 }  // namespace

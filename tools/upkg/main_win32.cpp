@@ -12,6 +12,7 @@
 // Arguments arrive as UTF-16 and leave as UTF-8; output is UTF-8 with LF line ends, as on
 // Linux, so that scripts read the same bytes from either build.
 int wmain(int argc, wchar_t** argv) {
+    _setmode(_fileno(stdin), _O_BINARY);  // checksum reads files through it
     _setmode(_fileno(stdout), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> arguments;
