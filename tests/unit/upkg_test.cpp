@@ -471,18 +471,24 @@ TEST_F(UpkgTest, ProgressLeavesNoTrace) {
         SCOPED_TRACE(args[0]);
         int terminal = -1;
         std::fflush(stdout);
+        const std::string end = "<end>";  // then the child waits until all is read
         if (forkpty(&terminal, nullptr, nullptr, nullptr) == 0) {
             std::setvbuf(stdout, nullptr, _IOLBF, 0);  // as on a terminal from the start
             const int code = RunUpkg(args);
+            std::fputs(end.c_str(), stdout);
             std::fflush(stdout);
+            for (char hangUp; read(STDIN_FILENO, &hangUp, 1) > 0;) {
+            }
             _exit(code);
         }
         std::string raw;
         char buffer[4096];
-        for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;)
+        for (ssize_t got; raw.find(end) == std::string::npos &&
+                          (got = read(terminal, buffer, sizeof buffer)) > 0;)
             raw.append(buffer, got);
         close(terminal);
         wait(nullptr);
+        raw = raw.substr(0, raw.find(end));
         fs::remove_all(root_.path() / "x");
         Run(args);
         EXPECT_NE(raw.find(" MiB ("), std::string::npos) << raw;  // it was drawn
