@@ -28,6 +28,7 @@
 #include <string>
 
 #include "package/package_plan.h"
+#include "package/safe_write.h"
 
 namespace {
 
@@ -107,23 +108,12 @@ enum class ListCopy { Copied, Unreadable, Failed };
 // written, when the list cannot be read (another program holds it).
 ListCopy CopyList(const std::wstring& from, const std::wstring& to) {
     FileStep();
-    CFileDX in;
-    uint64_t size = 0;
-    if (!in.OpenForRead(AsUtf16(from.c_str())) || !in.GetFullSize(&size) || size > 0xFFFFFFFF)
-        return ListCopy::Unreadable;
-    std::string bytes(size, '\0');
-    if (size != 0 && in.Read(&bytes[0], static_cast<uint32_t>(size)) != size)
-        return ListCopy::Unreadable;
-    const std::wstring temporary = to + L".tmp";
-    CFileDX out;
-    if (!Remove(temporary) || !out.OpenForWrite(AsUtf16(temporary.c_str()), CreateNew))
-        return ListCopy::Failed;
-    const bool copied =
-        WriteInPieces(out, bytes.data(), static_cast<uint32_t>(size)) && out.Flush();
-    out.Close();
-    if (copied && MoveNew(temporary, to)) return ListCopy::Copied;
-    RemoveAt(AsUtf16(temporary.c_str()));
-    return ListCopy::Failed;
+    std::string bytes;
+    if (!ReadWholeFile(AsUtf16(from.c_str()), bytes, 0xFFFFFFFF)) return ListCopy::Unreadable;
+    // The copy never replaces: its name was free when the journal was written.
+    return WriteFileSafely(AsUtf16(to.c_str()), bytes.data(), bytes.size(), {false, FileStep})
+               ? ListCopy::Copied
+               : ListCopy::Failed;
 }
 
 // Takes one move back (state 2). After a crash a final name that was free is removed only
@@ -285,7 +275,7 @@ bool BeginUpdate(const wchar_t* folder, const std::vector<std::wstring>& destina
         uint64_t size = 0;
         // A list that cannot be copied is never rewritten.
         if (!CopyableListSize(InFolder(folder, ListNames[i]), size)) continue;
-        planned.listCopies[i] = FreeAsideName(folder, AsWide(ListNames[i]), taken);
+        planned.listCopies[i] = FreeAsideName(folder, AsWide(ListNames[i].c_str()), taken);
         if (planned.listCopies[i].empty()) return false;
         bytes += size;
     }

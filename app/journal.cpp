@@ -2,22 +2,9 @@
 
 #include "package/file.h"
 #include "package/package_plan.h"
+#include "package/safe_write.h"
 
 void (*FileStepHook)() = nullptr;
-
-namespace {
-
-bool ReadWhole(const std::wstring& path, std::string& bytes) {
-    CFileDX file;
-    uint64_t size = 0;
-    if (!file.OpenForRead(AsUtf16(path.c_str())) || !file.GetFullSize(&size) ||
-        size > MaximumJournalBytes)
-        return false;
-    bytes.assign(size, '\0');
-    return size == 0 || file.Read(&bytes[0], static_cast<uint32_t>(size)) == size;
-}
-
-}  // namespace
 
 std::wstring InFolder(const wchar_t* folder, const std::wstring& name) {
     return std::wstring(folder) + L"\\" + name;
@@ -42,22 +29,8 @@ uint64_t JournalSize(const Journal& journal) {
 
 bool WriteJournal(const wchar_t* folder, const Journal& journal) {
     const std::string bytes = EncodeJournal(journal);
-    const std::wstring path = JournalPath(folder);
-    const std::wstring temporary = path + L".tmp";
-    FileStep();
-    // Whatever stands at the temporary name goes first, a link as a link; the file is then
-    // created afresh, never opened through something planted there.
-    CFileDX file;
-    if (!RemoveAt(AsUtf16(temporary.c_str())) ||
-        !file.OpenForWrite(AsUtf16(temporary.c_str()), CreateNew))
-        return false;
-    const bool written =
-        WriteInPieces(file, bytes.data(), static_cast<uint32_t>(bytes.size())) && file.Flush();
-    file.Close();
-    FileStep();
-    if (written && MoveFileOver(AsUtf16(temporary.c_str()), AsUtf16(path.c_str()))) return true;
-    RemoveAt(AsUtf16(temporary.c_str()));
-    return false;
+    return WriteFileSafely(AsUtf16(JournalPath(folder).c_str()), bytes.data(), bytes.size(),
+                           {true, FileStep});
 }
 
 JournalState ReadJournal(const wchar_t* folder, Journal& journal) {
@@ -66,7 +39,8 @@ JournalState ReadJournal(const wchar_t* folder, Journal& journal) {
     if (attributes == NoFileAttributes) return JournalState::Absent;
     std::string bytes;
     Journal read;
-    if ((attributes & (AttributeDirectory | AttributeReparsePoint)) || !ReadWhole(path, bytes) ||
+    if ((attributes & (AttributeDirectory | AttributeReparsePoint)) ||
+        !ReadWholeFile(AsUtf16(path.c_str()), bytes, MaximumJournalBytes) ||
         !DecodeJournal(bytes, read) || !IsJournalSound(read))
         return JournalState::Unreadable;
     journal = std::move(read);

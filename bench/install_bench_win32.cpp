@@ -353,7 +353,7 @@ int main(int argc, char** argv) {
     request.quiet = true;
     std::string error;
     Clock::time_point start = Clock::now();
-    if (BuildPackage(request, error) != BuildResult::Built) Fail("building: " + error);
+    if (BuildPackage(request, error) != BuildResult::Ok) Fail("building: " + error);
     std::printf("built the package in %.0f ms (once, cache warm)\n", MillisecondsSince(start));
     FlushToDisk(program);
     for (const fs::path& source : sources) ReadThrough(source);

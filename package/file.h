@@ -123,6 +123,12 @@ bool DeleteFileAt(const char16_t* path);
 // True when something (a file or a folder) exists at `path`.
 bool PathExists(const char16_t* path);
 
+enum class NodeKind { Missing, File, Folder, Link, Other };
+
+// What stands at `path`, a link seen as a link (on Windows any reparse point, junctions
+// included). False when the path cannot be examined; SystemErrorText() says why.
+bool GetNodeKind(const char16_t* path, NodeKind& kind);
+
 // Path of the running program into `path` of `capacity` units; false when it does not fit.
 bool GetProgramPath(char16_t* path, size_t capacity);
 

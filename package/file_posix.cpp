@@ -258,6 +258,22 @@ bool MoveFileOver(const char16_t* source, const char16_t* target) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool GetNodeKind(const char16_t* path, NodeKind& kind) {
+    std::string native;
+    struct stat info;
+    kind = NodeKind::Missing;
+    if (!ToNativePath(path, &native)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (lstat(native.c_str(), &info) != 0) return errno == ENOENT || errno == ENOTDIR;
+    kind = S_ISLNK(info.st_mode)   ? NodeKind::Link
+           : S_ISDIR(info.st_mode) ? NodeKind::Folder
+           : S_ISREG(info.st_mode) ? NodeKind::File
+                                   : NodeKind::Other;
+    return true;
+}
+
 uint32_t GetAttributesAt(const char16_t* path) {
     std::string native;
     struct stat info;

@@ -185,6 +185,19 @@ bool PathExists(const char16_t* path) {
     return GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool GetNodeKind(const char16_t* path, NodeKind& kind) {
+    const DWORD attributes = GetFileAttributesW(AsWide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        kind = NodeKind::Missing;
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    }
+    kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? NodeKind::Link
+           : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? NodeKind::Folder
+                                                       : NodeKind::File;
+    return true;
+}
+
 uint32_t GetAttributesAt(const char16_t* path) {
     // GetFileAttributesW reports a link itself, with FILE_ATTRIBUTE_REPARSE_POINT.
     return GetFileAttributesW(AsWide(path));

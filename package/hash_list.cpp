@@ -92,7 +92,7 @@ bool WriteHashList(const HashListHeader& header, const std::vector<HashListEntry
                    const char16_t* path) {
     std::vector<char> bytes;
     if (!EncodeHashList(header, entries, bytes) || bytes.size() > 0xFFFFFFFF) return false;
-    return WriteFileSafely(path, {{bytes.data(), static_cast<uint32_t>(bytes.size())}});
+    return WriteFileSafely(path, bytes.data(), bytes.size());
 }
 
 bool HashPathsEqual(const std::string& a, const std::string& b) {

@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "package/installation_names.h"
+
 class CFileDX;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "file layouts are read in place");
 
-// The list's file name. The installation keeps it as "zol.hvl", packages carry it as
-// "ZOL.hvl", and the updater knows it in any ASCII case.
-constexpr char HashListName[] = "zol.hvl";
+// The list's file name in a package; the installation keeps it as HashListName, and the
+// updater knows it in any ASCII case.
 constexpr char PackagedHashListName[] = "ZOL.hvl";
 
 constexpr size_t HashListMagicSize = 8;

@@ -10,7 +10,7 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
-const char16_t* const ListNames[2] = {u"zol.hvl", u"uninst.lst"};
+const std::u16string ListNames[2] = {Utf16Name(HashListName), Utf16Name(UninstallListName)};
 
 namespace {
 

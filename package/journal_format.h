@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "package/installation_names.h"
+
 // How far the update had come when the journal was last written.
 enum class JournalStage : uint32_t {
     Planned = 0,    // temporary files may exist; nothing else was touched
@@ -28,7 +30,7 @@ struct Journal {
 };
 
 // The installation's two lists, in the order of Journal::listCopies.
-extern const char16_t* const ListNames[2];
+extern const std::u16string ListNames[2];
 
 // The attributes a set-aside file keeps: read-only, hidden, system, archive and not indexed.
 constexpr uint32_t KeptAttributes = 0x1 | 0x2 | 0x4 | 0x20 | 0x2000;

@@ -26,11 +26,16 @@ std::string DestinationKey(const std::string& destination) {
 
 std::optional<size_t> FindWriteCollision(const std::vector<std::string>& destinations) {
     std::vector<std::pair<std::string, size_t>> written;  // name, and the path writing it
-    for (const char* reserved : ReservedNames) written.push_back({reserved, SIZE_MAX});
+    // The lists' and the journal's temporary names, the uninstall list and the journal; the
+    // hash list itself is the package's to update.
+    for (const std::string name : {HashListName, UninstallListName, JournalName}) {
+        if (name != HashListName) written.push_back({name, SIZE_MAX});
+        written.push_back({name + TemporarySuffix, SIZE_MAX});
+    }
     for (size_t i = 0; i < destinations.size(); ++i) {
         const std::string key = DestinationKey(destinations[i]);
         written.push_back({key, i});
-        written.push_back({key + ".tmp", i});
+        written.push_back({key + TemporarySuffix, i});
     }
     // Of two equal names at least one is a path's; a reserved name counts as SIZE_MAX.
     std::sort(written.begin(), written.end());

@@ -15,12 +15,6 @@
 
 class CFileDX;
 
-// Files the updater writes beside the installation's lists while it installs: the journal
-// of a commit, and the temporary names of it and of both lists. No entry may go there.
-constexpr char JournalName[] = "update.journal";
-constexpr const char* ReservedNames[] = {"uninst.lst", "zol.hvl.tmp", "uninst.lst.tmp",
-                                         "update.journal", "update.journal.tmp"};
-
 struct PlannedEntry {
     std::string name;  // UTF-8, as the index holds it
     uint64_t offset;   // from the first byte of the archive
@@ -49,8 +43,9 @@ enum class PlanProblem {
 
 // A path among `destinations` (relative paths of the installed files) that writes a file
 // another one writes too, itself or as its temporary file "<path>.tmp", or one of the
-// ReservedNames; names compare as Windows compares them, apart from ASCII case and the kind
-// of slash. nullopt when there is none.
+// files the updater keeps or writes beside the installation's lists (installation_names.h); names
+// compare as Windows compares them, apart from ASCII case and the kind of slash. nullopt when there
+// is none.
 std::optional<size_t> FindWriteCollision(const std::vector<std::string>& destinations);
 
 // Reads the archive at ArchiveOffset of `file` and plans every entry: the first entry named

@@ -1,16 +1,24 @@
-// Writing a file that must survive a failure: the new bytes go to a temporary file beside
-// it, which then replaces the old file in one step.
+// Writing a file that must survive a failure, and reading one whole: the new bytes go to a
+// temporary file beside it ("<path>.tmp", a name recovery knows), flushed, which then takes
+// the file's name in one step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <initializer_list>
+#include <string>
 
-struct ByteRange {
-    const void* data;
-    uint32_t length;
+// How WriteFileSafely puts the new file in place.
+struct SafeWrite {
+    bool replace = true;       // over the old file, or only where no file stands
+    void (*step)() = nullptr;  // called before each change to the folder; null for none
 };
 
-// Writes `pieces` in order to a fresh "<path>.tmp", flushes it and moves it over `path`.
-// False when any write comes up short or the move fails (the old file is read-only, say);
-// the temporary file is then deleted and the old file stays exactly as it was.
-bool WriteFileSafely(const char16_t* path, std::initializer_list<ByteRange> pieces);
+// Writes `size` bytes to a fresh "<path>.tmp" (whatever stood there removed first, a link as
+// a link), flushes it and moves it to `path`. False when a write comes up short or the move
+// fails (the old file is read-only, or stands there when it must not); the temporary file
+// is then deleted and the old file stays exactly as it was.
+bool WriteFileSafely(const char16_t* path, const void* bytes, size_t size, SafeWrite how = {});
+
+// Reads the whole file at `path` into `bytes`; false when it cannot be opened or read in
+// full, or holds more than `limit` bytes.
+bool ReadWholeFile(const char16_t* path, std::string& bytes, uint64_t limit);

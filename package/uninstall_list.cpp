@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "package/file.h"
+#include "package/installation_names.h"
 #include "package/safe_write.h"
 #include "text/convert.h"
 #include "text/encoding.h"
@@ -68,37 +67,24 @@ std::string FormatUninstallList(const UninstallList& lists) {
 
 bool WriteUninstallList(const char16_t* path, const UninstallList& lists) {
     const std::string text = FormatUninstallList(lists);
-    if (text.size() > 0xFFFFFFFF) return false;
-    return WriteFileSafely(path, {{text.data(), static_cast<uint32_t>(text.size())}});
+    return WriteFileSafely(path, text.data(), text.size());
 }
 
 bool UpdateUninstallList(const char16_t* folder, const std::vector<std::u16string>& installNames) {
     char16_t path[PathBufferLength];
-    if (!JoinPath(path, PathBufferLength, folder, u"uninst.lst")) return false;
-
-    std::unique_ptr<char[]> text;
-    uint32_t size = 0;
-    {
-        CFileDX file;
-        if (!file.OpenForRead(path)) return false;
-        uint64_t fullSize = 0;
-        if (!file.GetFullSize(&fullSize) || fullSize >= 0xFFFFFFFF) return false;
-        size = static_cast<uint32_t>(fullSize);
-        text.reset(new (std::nothrow) char[size + 1]);
-        if (!text) return false;
-        // A list built from part of the file would lose the rest when written back.
-        if (size != 0 && file.Read(text.get(), size) != size) return false;
-        text[size] = 0;
-    }
-    // The text ends at its first 0 byte; anything but more zeros behind it would be lost.
-    const char* end = text.get() + std::strlen(text.get());
-    if (!std::all_of(end, static_cast<const char*>(text.get()) + size,
-                     [](char c) { return c == 0; }))
+    if (!JoinPath(path, PathBufferLength, folder, Utf16Name(UninstallListName).c_str()))
         return false;
 
+    // A list built from part of the file would lose the rest when written back.
+    std::string text;
+    if (!ReadWholeFile(path, text, 0xFFFFFFFE)) return false;
+    // The text ends at its first 0 byte; anything but more zeros behind it would be lost.
+    const size_t end = std::strlen(text.c_str());
+    if (!std::all_of(text.begin() + end, text.end(), [](char c) { return c == 0; })) return false;
+
     UninstallList lists;
-    ParseUninstallList(text.get(), lists);
-    text.reset();
+    ParseUninstallList(text.c_str(), lists);
+    text = std::string();
 
     for (const std::u16string& name : installNames) {
         if (name.empty()) continue;

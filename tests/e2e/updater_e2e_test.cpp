@@ -214,12 +214,7 @@ TEST_F(UpdaterE2eTest, ASignedProgramInstalls) {
     const std::string update = (made / "update.exe").u8string();
     std::string out, err;
     auto upkg = [&](const std::vector<std::string>& arguments) {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const int code = RunUpkg(arguments);
-        out = testing::internal::GetCapturedStdout();
-        err = testing::internal::GetCapturedStderr();
-        return code;
+        return RunUpkgCaptured(arguments, out, err);
     };
     EXPECT_EQ(upkg({"verify", update}), ExitOk) << err;
     EXPECT_NE(out.find("signed: a certificate table of"), std::string::npos) << out;

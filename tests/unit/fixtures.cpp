@@ -11,6 +11,7 @@
 #include "package/checksum.h"
 #include "package/hash_list.h"
 #include "tools/upkg/build.h"
+#include "tools/upkg/commands.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -183,6 +184,15 @@ void PutFiles(const fs::path& folder, const FileList& files) {
     }
 }
 
+int RunUpkgCaptured(const std::vector<std::string>& arguments, std::string& out, std::string& err) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int code = RunUpkg(arguments);
+    out = testing::internal::GetCapturedStdout();
+    err = testing::internal::GetCapturedStderr();
+    return code;
+}
+
 void BuildProgram(const fs::path& stub, const fs::path& source, const FileList& files,
                   const fs::path& output, const std::string& title) {
     RemoveTree(source);
@@ -194,5 +204,5 @@ void BuildProgram(const fs::path& stub, const fs::path& source, const FileList& 
     request.source = source.u8string();
     request.quiet = true;
     std::string error;
-    ASSERT_EQ(BuildPackage(request, error), BuildResult::Built) << error;
+    ASSERT_EQ(BuildPackage(request, error), BuildResult::Ok) << error;
 }

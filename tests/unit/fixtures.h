@@ -71,6 +71,9 @@ Bytes MakeArchive(FixtureFormat format, const std::vector<FixtureEntry>& entries
 // (stored bytes), then `archive`.
 Bytes MakeProgramFile(const std::string& title, const Bytes& archive);
 
+// Runs upkg with `arguments`, what it prints caught in `out` and `err`; its exit code.
+int RunUpkgCaptured(const std::vector<std::string>& arguments, std::string& out, std::string& err);
+
 // Writes `files` below an emptied `source` and builds them into the update program `output`
 // with the packer, as a publisher would; the test fails when the packer refuses.
 void BuildProgram(const std::filesystem::path& stub, const std::filesystem::path& source,

@@ -88,7 +88,7 @@ BuildResult LoadBaseRelease(const std::string& path, BaseRelease& base, std::str
          StartsWith(magic, HashListMagicV1, HashListMagicSize))) {
         HashListHeader header;
         base.v1List = StartsWith(magic, HashListMagicV1, HashListMagicSize);
-        if (file.Seek(0) && ReadHashList(header, base.records, file)) return BuildResult::Built;
+        if (file.Seek(0) && ReadHashList(header, base.records, file)) return BuildResult::Ok;
         error = "the hash list " + Quoted(path) + " cannot be read";
         return BuildResult::WriteFailed;
     }
@@ -104,7 +104,7 @@ BuildResult LoadBaseRelease(const std::string& path, BaseRelease& base, std::str
         return BuildResult::WriteFailed;
     }
     base.records = package.plan.records;
-    return BuildResult::Built;
+    return BuildResult::Ok;
 }
 
 BuildResult LeaveOutUnchanged(const BuildRequest& request, const BaseRelease& base,
@@ -126,7 +126,7 @@ BuildResult LeaveOutUnchanged(const BuildRequest& request, const BaseRelease& ba
     progress.Clear();
     CountWhatStays(request, base, files, kept, summary);
     files = std::move(kept);
-    if (!files.empty()) return BuildResult::Built;
+    if (!files.empty()) return BuildResult::Ok;
     error = "nothing to update: every file below " + Quoted(request.source) +
             " has the checksum that " + Quoted(request.base) + " records";
     return BuildResult::Refused;

@@ -87,7 +87,7 @@ BuildResult ReadStub(const BuildRequest& request, std::vector<uint8_t>& image, s
         error = shown + " carries a signature: sign the update program after building it";
         return BuildResult::Refused;
     }
-    return BuildResult::Built;
+    return BuildResult::Ok;
 }
 
 bool PutTitle(const std::string& text, std::vector<uint8_t>& image, std::string& error) {
@@ -254,26 +254,26 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
     }
     if (!output.PutInPlace(true, error)) return BuildResult::WriteFailed;
     summary.outputBytes = image.size() + index.size() + reserved.size() + summary.dataBytes;
-    return BuildResult::Built;
+    return BuildResult::Ok;
 }
 
 // The files to pack: collected, less those the base already has, checked.
 BuildResult ChooseFiles(const BuildRequest& request, std::vector<SourceFile>& files,
                         BuildSummary& summary, std::string& error) {
     BaseRelease base;
-    BuildResult result = BuildResult::Built;
+    BuildResult result = BuildResult::Ok;
     if (!request.base.empty() && request.hashList == HashListVersion::None) {
         error = "--base needs a hash list: the records of unchanged files stay in the game's";
         return BuildResult::Refused;
     }
     if (!request.base.empty() &&
-        (result = LoadBaseRelease(request.base, base, error)) != BuildResult::Built)
+        (result = LoadBaseRelease(request.base, base, error)) != BuildResult::Ok)
         return result;
-    if ((result = CollectFiles(request, files, error)) != BuildResult::Built) return result;
+    if ((result = CollectFiles(request, files, error)) != BuildResult::Ok) return result;
     if (!request.base.empty() && !files.empty() &&
-        (result = LeaveOutUnchanged(request, base, files, summary, error)) != BuildResult::Built)
+        (result = LeaveOutUnchanged(request, base, files, summary, error)) != BuildResult::Ok)
         return result;
-    return CheckFiles(request, files, error) ? BuildResult::Built : BuildResult::Refused;
+    return CheckFiles(request, files, error) ? BuildResult::Ok : BuildResult::Refused;
 }
 
 }  // namespace
@@ -281,13 +281,13 @@ BuildResult ChooseFiles(const BuildRequest& request, std::vector<SourceFile>& fi
 BuildResult BuildPackage(const BuildRequest& request, std::string& error, BuildSummary* summary) {
     std::vector<uint8_t> image;
     BuildResult result = ReadStub(request, image, error);
-    if (result != BuildResult::Built) return result;
+    if (result != BuildResult::Ok) return result;
     if (!PutTitle(request.title, image, error) || !CheckOutput(request, error))
         return BuildResult::Refused;
 
     BuildSummary done;
     std::vector<SourceFile> files;
-    if ((result = ChooseFiles(request, files, done, error)) != BuildResult::Built) return result;
+    if ((result = ChooseFiles(request, files, done, error)) != BuildResult::Ok) return result;
     std::vector<char> index;
     if (!LayOutIndex(LayoutFor(request), files, request.hashList != HashListVersion::None, index,
                      error))

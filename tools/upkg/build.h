@@ -24,7 +24,7 @@ struct BuildRequest {
 };
 
 enum class BuildResult {
-    Built = 0,
+    Ok = 0,           // built; for one step of the build, that it went well
     WriteFailed = 1,  // reading a file or writing the output failed; nothing left behind
     Refused = 2,      // the inputs cannot make a valid package; nothing written
 };

@@ -43,7 +43,7 @@ int RunBuild(const Arguments& args) {
 
     BuildSummary summary;
     switch (BuildPackage(request, error, &summary)) {
-        case BuildResult::Built:
+        case BuildResult::Ok:
             break;
         case BuildResult::Refused:
             return Fail(ExitUsage, error);

@@ -169,8 +169,7 @@ int RunExtract(const Arguments& args) {
     if (args.positional.size() != 2) return UsageError("extract", "name PACKAGE.exe and DIR");
     CFileDX file;
     Package package;
-    std::string error;
-    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
+    if (!OpenNamedPackage(args, file, package)) return ExitDamaged;
     Extraction run{file, {}, args.positional[1], args.Has("--overwrite"), {}};
     // One line for the whole work: every entry is read to check it, then again to write it.
     Progress progress(2 * DataSize(package), args.Quiet() || args.Verbose());

@@ -36,6 +36,13 @@ bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::
     return true;
 }
 
+bool OpenNamedPackage(const Arguments& args, CFileDX& file, Package& package) {
+    std::string error;
+    if (OpenPackage(args.positional[0], file, package, error)) return true;
+    Fail(ExitDamaged, error);
+    return false;
+}
+
 uint64_t DataSize(const Package& package) {
     uint64_t total = 0;
     for (const PlannedEntry& entry : package.plan.entries) total += entry.size;
@@ -100,8 +107,7 @@ int RunList(const Arguments& args) {
     if (args.positional.size() != 1) return UsageError("list", "name one PACKAGE.exe");
     CFileDX file;
     Package package;
-    std::string error;
-    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
+    if (!OpenNamedPackage(args, file, package)) return ExitDamaged;
     if (args.Has("--json")) {
         ListJson(package);
         return ExitOk;

@@ -6,6 +6,7 @@
 
 #include "package/file.h"
 #include "package/package_plan.h"
+#include "tools/upkg/arguments.h"
 
 struct Package {
     std::string title;   // UTF-8
@@ -17,6 +18,9 @@ struct Package {
 // `file` open for reading the data. False with `error` set when the header or index is
 // unreadable.
 bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::string& error);
+
+// OpenPackage on the first of the command's words; false, once stderr says why, when it fails.
+bool OpenNamedPackage(const Arguments& args, CFileDX& file, Package& package);
 
 // The bytes of every entry's data together, for the progress of a pass over them.
 uint64_t DataSize(const Package& package);

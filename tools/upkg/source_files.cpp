@@ -9,7 +9,6 @@
 #include "package/package_plan.h"
 #include "text/convert.h"
 #include "text/encoding.h"
-#include "tools/upkg/file_system.h"
 #include "tools/upkg/report.h"
 #include "tools/upkg/stored_text.h"
 
@@ -95,7 +94,7 @@ BuildResult Identify(SourceFile& file, std::string& error) {
         return BuildResult::WriteFailed;
     }
     file.size = file.identity.size;
-    return BuildResult::Built;
+    return BuildResult::Ok;
 }
 
 BuildResult AddFile(const fs::path& source, const fs::path& path, std::vector<SourceFile>& files,
@@ -113,7 +112,7 @@ BuildResult AddFile(const fs::path& source, const fs::path& path, std::vector<So
         file.relative += (file.relative.empty() ? "" : "\\") + file.name;
     }
     const BuildResult result = Identify(file, error);
-    if (result == BuildResult::Built) files.push_back(std::move(file));
+    if (result == BuildResult::Ok) files.push_back(std::move(file));
     return result;
 }
 
@@ -125,8 +124,8 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
     for (const fs::path& part : path.lexically_relative(source))
         relative += (relative.empty() ? "" : "/") + Shown(part);
     NodeKind kind;
-    if (!GetNodeKind(path, kind, error)) {
-        error = "cannot read " + Quoted(path) + ": " + error;
+    if (!GetNodeKind(FromSystemPath(path).c_str(), kind)) {
+        error = "cannot read " + Quoted(path) + ": " + SystemErrorText();
         return BuildResult::WriteFailed;
     }
     if (const std::string* pattern = ExcludedBy(patterns, relative)) {
@@ -134,7 +133,7 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
         if (request.verbose)
             std::printf("left out %s%s (--exclude %s)\n", relative.c_str(),
                         kind == NodeKind::Folder ? "/" : "", Shown(*pattern).c_str());
-        return BuildResult::Built;
+        return BuildResult::Ok;
     }
     if (kind == NodeKind::Link) {
         error = Quoted(path) + " is a symbolic link, which upkg does not follow: put the " +
@@ -146,7 +145,7 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
         if (request.verbose && fs::is_empty(path, ec))
             std::printf("left out empty folder %s/ (an update holds only files)\n",
                         relative.c_str());
-        return BuildResult::Built;
+        return BuildResult::Ok;
     }
     if (kind != NodeKind::File) {
         error = Quoted(path) + " is neither a regular file nor a folder";
@@ -217,7 +216,7 @@ BuildResult CollectFiles(const BuildRequest& request, std::vector<SourceFile>& f
     fs::path reading = source;  // the folder the next step reads
     for (; !ec && it != end; it.increment(ec)) {
         const BuildResult result = Visit(request, patterns, source, it, files, error);
-        if (result != BuildResult::Built) return result;
+        if (result != BuildResult::Ok) return result;
         // The step after a folder still to be entered opens that folder.
         std::error_code kindError;
         const bool entering = it.recursion_pending() && it->is_directory(kindError);
@@ -229,7 +228,7 @@ BuildResult CollectFiles(const BuildRequest& request, std::vector<SourceFile>& f
     }
     std::sort(files.begin(), files.end(),
               [](const SourceFile& a, const SourceFile& b) { return a.relative < b.relative; });
-    return BuildResult::Built;
+    return BuildResult::Ok;
 }
 
 namespace {

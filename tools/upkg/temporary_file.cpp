@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <random>
 
-#include "tools/upkg/file_system.h"
+#include "tools/upkg/interrupt_cleanup.h"
 #include "tools/upkg/report.h"
 
 namespace {

@@ -162,8 +162,7 @@ int RunVerify(const Arguments& args) {
     if (args.positional.size() != 1) return UsageError("verify", "name one PACKAGE.exe");
     CFileDX file;
     Package package;
-    std::string error;
-    if (!OpenPackage(args.positional[0], file, package, error)) return Fail(ExitDamaged, error);
+    if (!OpenNamedPackage(args, file, package)) return ExitDamaged;
     const bool json = args.Has("--json");
     Progress progress(DataSize(package), args.Quiet() || args.Verbose());
     const PackageCheck check =

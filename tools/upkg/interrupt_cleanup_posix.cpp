@@ -1,7 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,9 +8,7 @@
 
 #include "package/file.h"
 #include "package/native_path.h"
-#include "tools/upkg/file_system.h"
-
-namespace fs = std::filesystem;
+#include "tools/upkg/interrupt_cleanup.h"
 
 namespace {
 
@@ -41,23 +38,6 @@ void InstallHandlers() {
 }
 
 }  // namespace
-
-bool GetNodeKind(const fs::path& path, NodeKind& kind, std::string& error) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) {
-            error = SystemErrorText();
-            return false;
-        }
-        kind = NodeKind::Missing;
-        return true;
-    }
-    kind = S_ISLNK(info.st_mode)   ? NodeKind::Link
-           : S_ISDIR(info.st_mode) ? NodeKind::Folder
-           : S_ISREG(info.st_mode) ? NodeKind::File
-                                   : NodeKind::Other;
-    return true;
-}
 
 void ArmInterruptCleanup(const HeldFolder& folder, const std::u16string& name) {
     armed = 0;
