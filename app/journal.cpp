@@ -15,8 +15,7 @@ std::wstring InFolder(const wchar_t* folder, const std::u16string& name) {
 }
 
 std::wstring JournalPath(const wchar_t* folder) {
-    const std::string name = JournalName;
-    return InFolder(folder, std::wstring(name.begin(), name.end()));
+    return InFolder(folder, Utf16Name(JournalName));
 }
 
 void FileStep() {

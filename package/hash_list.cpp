@@ -137,8 +137,7 @@ void PruneHashList(std::vector<HashListEntry>& installed, const char16_t* folder
 
 void UpdateInstalledHashList(const char16_t* folder, const std::vector<HashListEntry>& update) {
     char16_t path[PathBufferLength];
-    const std::u16string name(HashListName, HashListName + sizeof HashListName - 1);
-    if (!JoinPath(path, PathBufferLength, folder, name.c_str())) return;
+    if (!JoinPath(path, PathBufferLength, folder, Utf16Name(HashListName).c_str())) return;
 
     HashListHeader header;
     std::vector<HashListEntry> installed;

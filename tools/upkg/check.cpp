@@ -103,9 +103,8 @@ void CheckFile(const HashListEntry& record, Progress& progress, Found& found) {
     }
 }
 
-bool LoadList(const fs::path& folder, HashListHeader& header, std::vector<HashListEntry>& records,
-              std::string& error) {
-    Listings read;
+bool LoadList(const fs::path& folder, Listings& read, HashListHeader& header,
+              std::vector<HashListEntry>& records, std::string& error) {
     const std::vector<fs::path> found = Matches(folder, HashListName, read);
     if (found.size() > 1) {
         error = Quoted(found[0]) + " and " + Quoted(found[1]) +
@@ -147,10 +146,10 @@ int RunCheck(const Arguments& args) {
     HashListHeader header;
     std::vector<HashListEntry> records;
     std::string error;
-    if (!LoadList(folder, header, records, error)) return Fail(ExitDamaged, error);
+    Listings read;
+    if (!LoadList(folder, read, header, records, error)) return Fail(ExitDamaged, error);
 
     // Every record is found first, so that progress knows the whole.
-    Listings read;
     std::vector<Found> found;
     uint64_t total = 0;
     for (const HashListEntry& record : records) {

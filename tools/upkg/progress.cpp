@@ -18,6 +18,7 @@ void ClearProgressLine() {
 
 Progress::Progress(uint64_t total, bool quiet)
     : shown_(!quiet && isatty(2)),
+      sharesTerminal_(shown_ && isatty(1)),
       total_(total),
       start_(std::chrono::steady_clock::now()),
       lastDrawn_(start_ - RedrawInterval) {}
@@ -37,7 +38,7 @@ void Progress::Add(uint64_t bytes) {
 
 void Progress::Print(const std::string& line) {
     if (line.empty()) return;
-    if (isatty(1)) Clear();
+    if (sharesTerminal_) Clear();
     std::fputs(line.c_str(), stdout);
 }
 

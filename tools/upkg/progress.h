@@ -30,6 +30,7 @@ private:
     void Draw();
 
     bool shown_;
+    bool sharesTerminal_;  // stdout goes to the terminal the line is drawn on
     uint64_t total_;
     uint64_t done_ = 0;
     int width_ = 0;  // of the line on the terminal; 0 when it is blank
