@@ -2,12 +2,10 @@
 
 #include <cstring>
 
-#include "app/commit.h"
 #include "app/install.h"
 #include "app/messages.h"
 #include "app/progress_dialog.h"
 #include "app/resource.h"
-#include "app/result_code.h"
 #include "app/updater_state.h"
 #include "package/file.h"
 #include "package/update_package.h"
@@ -16,6 +14,8 @@
 #include "text/format.h"
 #include "ui/message_boxes.h"
 #include "ui/monitors.h"
+#include "update/commit.h"
+#include "update/result_code.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ int CheckAndInstall(HINSTANCE instance, int showCommand) {
     game.Open(AsUtf16(installFolder), HeldFolder::FollowLink);
     // An update that a crash interrupted is finished or taken back before anything else, so
     // that a player who answers No is not left with a broken game.
-    if (!RecoverUpdate(installFolder)) {
+    if (!RecoverUpdate(AsUtf16(installFolder))) {
         Warn(MessageInstallFailed);
         return InstallFailed;
     }

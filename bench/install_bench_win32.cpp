@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "app/install.h"
-#include "app/journal.h"
+#include "update/journal.h"
 #include "app/message_pump.h"
 #include "app/updater_state.h"
 #include "package/checksum.h"

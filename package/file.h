@@ -132,6 +132,9 @@ bool GetNodeKind(const char16_t* path, NodeKind& kind);
 // Path of the running program into `path` of `capacity` units; false when it does not fit.
 bool GetProgramPath(char16_t* path, size_t capacity);
 
+// The number the system gives the running process.
+uint32_t CurrentProcessId();
+
 // Attributes as Windows reports them (the POSIX build derives them from lstat).
 constexpr uint32_t NoFileAttributes = 0xFFFFFFFF;  // nothing stands at the path
 constexpr uint32_t AttributeReadOnly = 0x1;

@@ -247,6 +247,10 @@ bool GetProgramPath(char16_t* path, size_t capacity) {
     return true;
 }
 
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(getpid());
+}
+
 bool MoveFileOver(const char16_t* source, const char16_t* target) {
     std::string from, to;
     if (!ToNativePath(source, &from) || !ToNativePath(target, &to)) return false;

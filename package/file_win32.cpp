@@ -166,6 +166,10 @@ bool GetProgramPath(char16_t* path, size_t capacity) {
     return length != 0 && length < capacity;
 }
 
+uint32_t CurrentProcessId() {
+    return GetCurrentProcessId();
+}
+
 bool MoveFileOver(const char16_t* source, const char16_t* target) {
     // Windows refuses to replace a read-only file; Wine would replace it, so ask first.
     DWORD attributes = GetFileAttributesW(AsWide(target));

@@ -7,18 +7,16 @@
 #include <string>
 
 #include "package/journal_format.h"
-#include "platform/win32.h"
 
-// `name` (relative) in `folder`.
-std::wstring InFolder(const wchar_t* folder, const std::wstring& name);
-std::wstring InFolder(const wchar_t* folder, const std::u16string& name);
+// `name` (relative, `\` between folders) in `folder`, in the system's form.
+std::u16string InFolder(const char16_t* folder, const std::u16string& name);
 
 // The journal's path in `folder`.
-std::wstring JournalPath(const wchar_t* folder);
+std::u16string JournalPath(const char16_t* folder);
 
 // Writes the journal durably: to a fresh temporary file, flushed, then renamed over the
 // journal.
-bool WriteJournal(const wchar_t* folder, const Journal& journal);
+bool WriteJournal(const char16_t* folder, const Journal& journal);
 
 // The size of the journal's bytes as WriteJournal writes them.
 uint64_t JournalSize(const Journal& journal);
@@ -27,7 +25,7 @@ enum class JournalState { Absent, Read, Unreadable };
 
 // Reads the folder's journal; Unreadable when it is there but damaged, not a file, or names
 // what no update could have written (IsJournalSound).
-JournalState ReadJournal(const wchar_t* folder, Journal& journal);
+JournalState ReadJournal(const char16_t* folder, Journal& journal);
 
 // Called before every file operation that changes the folder during an update, its commit
 // and its recovery; null in the program. A test stops the process in it to play a crash.

@@ -22,66 +22,65 @@
 //
 // A journal that is damaged, names what no update could have written, or leads through a
 // link is refused whole, before anything is touched.
-#include "app/commit.h"
+#include "update/commit.h"
 
 #include <algorithm>
 #include <string>
 
-#include "package/package_plan.h"
 #include "package/safe_write.h"
 
 namespace {
 
-bool Exists(const std::wstring& path) {
-    return GetAttributesAt(AsUtf16(path.c_str())) != NoFileAttributes;
+bool Exists(const std::u16string& path) {
+    return GetAttributesAt(path.c_str()) != NoFileAttributes;
 }
 
 // A move that fails when the target exists: nothing is ever replaced by one.
-bool MoveNew(const std::wstring& from, const std::wstring& to) {
+bool MoveNew(const std::u16string& from, const std::u16string& to) {
     FileStep();
-    return MoveToNewName(AsUtf16(from.c_str()), AsUtf16(to.c_str()));
+    return MoveToNewName(from.c_str(), to.c_str());
 }
 
 // Removes a file or a link standing at `path` (states 1, 2 and 4).
-bool Remove(const std::wstring& path) {
+bool Remove(const std::u16string& path) {
     if (!Exists(path)) return true;
     FileStep();
-    return RemoveAt(AsUtf16(path.c_str()));
+    return RemoveAt(path.c_str());
 }
 
 // After the commit point: what cannot be deleted now (a running program's image) is
 // deleted when Windows next starts, so that no later update is held up by it.
-bool Discard(const std::wstring& path) {
+bool Discard(const std::u16string& path) {
     if (Remove(path)) return true;
     FileStep();
-    return DeleteAtRestart(AsUtf16(path.c_str()));
+    return DeleteAtRestart(path.c_str());
 }
 
-bool SetAttributes(const std::wstring& path, uint32_t attributes) {
+bool SetAttributes(const std::u16string& path, uint32_t attributes) {
     FileStep();
-    return SetAttributesAt(AsUtf16(path.c_str()), attributes);
+    return SetAttributesAt(path.c_str(), attributes);
 }
 
 // Gives the file at `path` the attributes an old file had, as far as they are kept.
-bool RestoreAttributes(const std::wstring& path, uint32_t recorded) {
+bool RestoreAttributes(const std::u16string& path, uint32_t recorded) {
     const uint32_t wanted = recorded & KeptAttributes;
-    const uint32_t found = GetAttributesAt(AsUtf16(path.c_str()));
+    const uint32_t found = GetAttributesAt(path.c_str());
     if (found != NoFileAttributes && !(found & (AttributeDirectory | AttributeReparsePoint)) &&
         (found & KeptAttributes) == wanted)
         return true;
     return SetAttributes(path, wanted == 0 ? AttributeNormal : wanted);
 }
 
-std::wstring Folded(std::wstring name) {
-    for (wchar_t& c : name) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c == L'/') c = L'\\';
+std::u16string Folded(std::u16string name) {
+    for (char16_t& c : name) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c == u'/') c = u'\\';
     }
     return name;
 }
 
 // Claims `name` among the names the update uses, as Windows compares them.
-bool Claim(std::vector<std::wstring>& taken, const std::wstring& name) {
+bool Claim(std::vector<std::u16string>& taken, const std::u16string& name) {
     if (std::find(taken.begin(), taken.end(), Folded(name)) != taken.end()) return false;
     taken.push_back(Folded(name));
     return true;
@@ -89,14 +88,13 @@ bool Claim(std::vector<std::wstring>& taken, const std::wstring& name) {
 
 // A name beside `name` that no file has and no other file of the update will have, for it and
 // for its temporary file.
-std::u16string FreeAsideName(const wchar_t* folder, const std::wstring& name,
-                             std::vector<std::wstring>& taken) {
+std::u16string FreeAsideName(const char16_t* folder, const std::u16string& name,
+                             std::vector<std::u16string>& taken) {
     for (uint32_t attempt = 0; attempt < 100; ++attempt) {
-        const std::u16string candidate =
-            AsideName(AsUtf16(name.c_str()), GetCurrentProcessId(), attempt);
-        const std::wstring wide = AsWide(candidate.c_str());
-        if (!Exists(InFolder(folder, wide)) && !Exists(InFolder(folder, wide + L".tmp")) &&
-            Claim(taken, wide) && Claim(taken, wide + L".tmp"))
+        const std::u16string candidate = AsideName(name, CurrentProcessId(), attempt);
+        if (!Exists(InFolder(folder, candidate)) &&
+            !Exists(InFolder(folder, candidate + u".tmp")) && Claim(taken, candidate) &&
+            Claim(taken, candidate + u".tmp"))
             return candidate;
     }
     return u"";
@@ -106,12 +104,12 @@ enum class ListCopy { Copied, Unreadable, Failed };
 
 // Copies a list durably under `to`, through a fresh temporary file. Unreadable, with nothing
 // written, when the list cannot be read (another program holds it).
-ListCopy CopyList(const std::wstring& from, const std::wstring& to) {
+ListCopy CopyList(const std::u16string& from, const std::u16string& to) {
     FileStep();
     std::string bytes;
-    if (!ReadWholeFile(AsUtf16(from.c_str()), bytes, 0xFFFFFFFF)) return ListCopy::Unreadable;
+    if (!ReadWholeFile(from.c_str(), bytes, 0xFFFFFFFF)) return ListCopy::Unreadable;
     // The copy never replaces: its name was free when the journal was written.
-    return WriteFileSafely(AsUtf16(to.c_str()), bytes.data(), bytes.size(), {false, FileStep})
+    return WriteFileSafely(to.c_str(), bytes.data(), bytes.size(), {false, FileStep})
                ? ListCopy::Copied
                : ListCopy::Failed;
 }
@@ -119,10 +117,10 @@ ListCopy CopyList(const std::wstring& from, const std::wstring& to) {
 // Takes one move back (state 2). After a crash a final name that was free is removed only
 // once its temporary file has been moved there; a set-aside file tells that the final file
 // is the new one.
-bool UndoMove(const wchar_t* folder, const JournalMove& move) {
-    const std::wstring final = InFolder(folder, move.destination);
-    const std::wstring temporary = final + L".tmp";
-    const std::wstring aside = InFolder(folder, move.aside);
+bool UndoMove(const char16_t* folder, const JournalMove& move) {
+    const std::u16string final = InFolder(folder, move.destination);
+    const std::u16string temporary = final + u".tmp";
+    const std::u16string aside = InFolder(folder, move.aside);
     bool ok = true;
     if (move.aside.empty()) {
         if (!Exists(temporary)) ok = Remove(final);
@@ -134,54 +132,54 @@ bool UndoMove(const wchar_t* folder, const JournalMove& move) {
 }
 
 // Puts the lists back from their copies and removes what their rewrites may have left.
-bool RestoreLists(const wchar_t* folder, const Journal& journal) {
+bool RestoreLists(const char16_t* folder, const Journal& journal) {
     bool ok = true;
     for (int i = 0; i < 2; ++i) {
-        const std::wstring list = InFolder(folder, ListNames[i]);
+        const std::u16string list = InFolder(folder, ListNames[i]);
         if (!journal.listCopies[i].empty()) {
-            const std::wstring copy = InFolder(folder, journal.listCopies[i]);
+            const std::u16string copy = InFolder(folder, journal.listCopies[i]);
             if (Exists(copy)) {
                 FileStep();
-                ok = MoveFileOver(AsUtf16(copy.c_str()), AsUtf16(list.c_str())) && ok;
+                ok = MoveFileOver(copy.c_str(), list.c_str()) && ok;
             }
-            ok = Remove(copy + L".tmp") && ok;
+            ok = Remove(copy + u".tmp") && ok;
         }
-        ok = Remove(list + L".tmp") && ok;
+        ok = Remove(list + u".tmp") && ok;
     }
     return ok;
 }
 
-bool RemoveJournal(const wchar_t* folder) {
-    const std::wstring path = JournalPath(folder);
+bool RemoveJournal(const char16_t* folder) {
+    const std::u16string path = JournalPath(folder);
     // The journal goes last: until then a crash finds it and recovers again.
-    return Remove(path + L".tmp") && Remove(path);
+    return Remove(path + u".tmp") && Remove(path);
 }
 
 // Takes the update back in reverse order, the first `moved` moves in full and of the others
 // only their temporary files; every step can run again after a crash. The journal stays
 // when any step failed.
-bool TakeBack(const wchar_t* folder, const Journal& journal, size_t moved) {
+bool TakeBack(const char16_t* folder, const Journal& journal, size_t moved) {
     bool ok = true;
     for (size_t i = journal.moves.size(); i-- > 0;) {
         const JournalMove& move = journal.moves[i];
         ok = (i < moved ? UndoMove(folder, move)
-                        : Remove(InFolder(folder, move.destination) + L".tmp")) &&
+                        : Remove(InFolder(folder, move.destination) + u".tmp")) &&
              ok;
     }
     return RestoreLists(folder, journal) && ok && RemoveJournal(folder);
 }
 
 // After the commit point (state 4): the set-aside files and list copies go, then the journal.
-bool CleanUp(const wchar_t* folder, const Journal& journal) {
+bool CleanUp(const char16_t* folder, const Journal& journal) {
     bool ok = true;
     for (const JournalMove& move : journal.moves)
         if (!move.aside.empty()) ok = Discard(InFolder(folder, move.aside)) && ok;
     for (int i = 0; i < 2; ++i) {
         if (!journal.listCopies[i].empty()) {
-            const std::wstring copy = InFolder(folder, journal.listCopies[i]);
-            ok = Discard(copy) && Remove(copy + L".tmp") && ok;
+            const std::u16string copy = InFolder(folder, journal.listCopies[i]);
+            ok = Discard(copy) && Remove(copy + u".tmp") && ok;
         }
-        ok = Remove(InFolder(folder, ListNames[i]) + L".tmp") && ok;
+        ok = Remove(InFolder(folder, ListNames[i]) + u".tmp") && ok;
     }
     return ok && RemoveJournal(folder);
 }
@@ -191,10 +189,10 @@ enum class MoveOutcome { Moved, Untouched, Partial };
 // Sets one final file aside and moves its temporary file in (state 2). Untouched when it
 // failed with both files as they were; Partial when the old file could not be moved back,
 // which UndoMove then finishes.
-MoveOutcome MoveOne(const wchar_t* folder, const JournalMove& move) {
-    const std::wstring final = InFolder(folder, move.destination);
-    const std::wstring aside = InFolder(folder, move.aside);
-    const uint32_t attributes = GetAttributesAt(AsUtf16(final.c_str()));
+MoveOutcome MoveOne(const char16_t* folder, const JournalMove& move) {
+    const std::u16string final = InFolder(folder, move.destination);
+    const std::u16string aside = InFolder(folder, move.aside);
+    const uint32_t attributes = GetAttributesAt(final.c_str());
     // The folder must be as the journal found it: what was there is set aside, and a name
     // that was free is still free.
     if (move.aside.empty() != (attributes == NoFileAttributes)) return MoveOutcome::Untouched;
@@ -209,7 +207,7 @@ MoveOutcome MoveOne(const wchar_t* folder, const JournalMove& move) {
             return MoveOutcome::Untouched;
         }
     }
-    if (MoveNew(final + L".tmp", final)) return MoveOutcome::Moved;
+    if (MoveNew(final + u".tmp", final)) return MoveOutcome::Moved;
     if (move.aside.empty()) return MoveOutcome::Untouched;
     if (!MoveNew(aside, final)) return MoveOutcome::Partial;
     RestoreAttributes(final, move.attributes);
@@ -218,50 +216,50 @@ MoveOutcome MoveOne(const wchar_t* folder, const JournalMove& move) {
 
 // The size of the list at `path` when it can be copied and rewritten: a plain file, not
 // read-only, that can be read now.
-bool CopyableListSize(const std::wstring& path, uint64_t& size) {
-    const uint32_t attributes = GetAttributesAt(AsUtf16(path.c_str()));
+bool CopyableListSize(const std::u16string& path, uint64_t& size) {
+    const uint32_t attributes = GetAttributesAt(path.c_str());
     if (attributes == NoFileAttributes ||
         (attributes & (AttributeReadOnly | AttributeDirectory | AttributeReparsePoint)))
         return false;
     CFileDX list;
-    return list.OpenForRead(AsUtf16(path.c_str())) && list.GetFullSize(&size);
+    return list.OpenForRead(path.c_str()) && list.GetFullSize(&size);
 }
 
 }  // namespace
 
-FoldersOfPath HoldFoldersOf(const wchar_t* folder, const std::wstring& relative,
+FoldersOfPath HoldFoldersOf(const char16_t* folder, const std::u16string& relative,
                             HeldFolders& held) {
-    for (size_t at = relative.find_first_of(L"\\/"); at != std::wstring::npos;
-         at = relative.find_first_of(L"\\/", at + 1)) {
-        const std::wstring name = Folded(relative.substr(0, at));
+    for (size_t at = relative.find_first_of(u"\\/"); at != std::u16string::npos;
+         at = relative.find_first_of(u"\\/", at + 1)) {
+        const std::u16string name = Folded(relative.substr(0, at));
         if (std::find(held.names.begin(), held.names.end(), name) != held.names.end()) continue;
-        const std::wstring path = InFolder(folder, relative.substr(0, at));
-        const uint32_t attributes = GetAttributesAt(AsUtf16(path.c_str()));
+        const std::u16string path = InFolder(folder, relative.substr(0, at));
+        const uint32_t attributes = GetAttributesAt(path.c_str());
         if (attributes == NoFileAttributes || !(attributes & AttributeDirectory))
             return FoldersOfPath::Missing;
         HeldFolder hold;
-        if (!hold.Open(AsUtf16(path.c_str()), HeldFolder::RefuseLink)) return FoldersOfPath::Link;
+        if (!hold.Open(path.c_str(), HeldFolder::RefuseLink)) return FoldersOfPath::Link;
         held.names.push_back(name);
         held.below.push_back(std::move(hold));
     }
     return FoldersOfPath::Held;
 }
 
-bool BeginUpdate(const wchar_t* folder, const std::vector<std::wstring>& destinations,
+bool BeginUpdate(const char16_t* folder, const std::vector<std::u16string>& destinations,
                  uint64_t entryBytes, Update& update) {
-    if (!update.folders.root.Open(AsUtf16(folder), HeldFolder::FollowLink)) return false;
-    std::vector<std::wstring> taken;
-    for (const std::wstring& destination : destinations) {
+    if (!update.folders.root.Open(folder, HeldFolder::FollowLink)) return false;
+    std::vector<std::u16string> taken;
+    for (const std::u16string& destination : destinations) {
         Claim(taken, destination);
-        Claim(taken, destination + L".tmp");
+        Claim(taken, destination + u".tmp");
     }
     Journal planned;
     uint64_t bytes = entryBytes;
-    for (const std::wstring& destination : destinations) {
+    for (const std::u16string& destination : destinations) {
         // Nothing is written through a link, nor into a folder that is not there.
         if (HoldFoldersOf(folder, destination, update.folders) != FoldersOfPath::Held) return false;
-        JournalMove move{AsUtf16(destination.c_str()), u"", 0};
-        const uint32_t attributes = GetAttributesAt(AsUtf16(InFolder(folder, destination).c_str()));
+        JournalMove move{destination, u"", 0};
+        const uint32_t attributes = GetAttributesAt(InFolder(folder, destination).c_str());
         if (attributes != NoFileAttributes) {
             // Only a plain file is replaced: a folder or a link there stays as it is.
             if (attributes & (AttributeDirectory | AttributeReparsePoint)) return false;
@@ -275,20 +273,20 @@ bool BeginUpdate(const wchar_t* folder, const std::vector<std::wstring>& destina
         uint64_t size = 0;
         // A list that cannot be copied is never rewritten.
         if (!CopyableListSize(InFolder(folder, ListNames[i]), size)) continue;
-        planned.listCopies[i] = FreeAsideName(folder, AsWide(ListNames[i].c_str()), taken);
+        planned.listCopies[i] = FreeAsideName(folder, ListNames[i], taken);
         if (planned.listCopies[i].empty()) return false;
         bytes += size;
     }
     // A full disk is found before anything is written.
     uint64_t available = 0;
-    if (GetAvailableBytes(AsUtf16(folder), &available) && available < bytes + JournalSize(planned))
+    if (GetAvailableBytes(folder, &available) && available < bytes + JournalSize(planned))
         return false;
     if (!WriteJournal(folder, planned)) return false;
     update.journal = std::move(planned);
     return true;
 }
 
-bool MoveFilesIn(const wchar_t* folder, Update& update) {
+bool MoveFilesIn(const char16_t* folder, Update& update) {
     Journal& journal = update.journal;
     journal.stage = JournalStage::Moving;
     bool copied = WriteJournal(folder, journal);
@@ -310,7 +308,7 @@ bool MoveFilesIn(const wchar_t* folder, Update& update) {
     return false;
 }
 
-bool MarkCommitted(const wchar_t* folder, Update& update) {
+bool MarkCommitted(const char16_t* folder, Update& update) {
     update.journal.stage = JournalStage::Committed;
     if (!WriteJournal(folder, update.journal)) {
         update.journal.stage = JournalStage::Moving;
@@ -323,22 +321,22 @@ bool MarkCommitted(const wchar_t* folder, Update& update) {
     return true;
 }
 
-bool DropJournal(const wchar_t* folder, const Journal& journal) {
+bool DropJournal(const char16_t* folder, const Journal& journal) {
     bool ok = true;
     for (const JournalMove& move : journal.moves)
-        ok = Remove(InFolder(folder, move.destination) + L".tmp") && ok;
+        ok = Remove(InFolder(folder, move.destination) + u".tmp") && ok;
     return ok && RemoveJournal(folder);
 }
 
-bool RecoverUpdate(const wchar_t* folder) {
+bool RecoverUpdate(const char16_t* folder) {
     Journal journal;
     HeldFolders held;
-    if (!held.root.Open(AsUtf16(folder), HeldFolder::FollowLink))
+    if (!held.root.Open(folder, HeldFolder::FollowLink))
         return ReadJournal(folder, journal) == JournalState::Absent;
     switch (ReadJournal(folder, journal)) {
         case JournalState::Absent:
             // A crash while the first journal was written leaves only its temporary file.
-            return Remove(JournalPath(folder) + L".tmp");
+            return Remove(JournalPath(folder) + u".tmp");
         case JournalState::Unreadable:
             return false;
         case JournalState::Read:
@@ -349,7 +347,7 @@ bool RecoverUpdate(const wchar_t* folder) {
     Journal reachable = journal;
     reachable.moves.clear();
     for (const JournalMove& move : journal.moves) {
-        const FoldersOfPath folders = HoldFoldersOf(folder, AsWide(move.destination.c_str()), held);
+        const FoldersOfPath folders = HoldFoldersOf(folder, move.destination, held);
         if (folders == FoldersOfPath::Link) return false;
         if (folders == FoldersOfPath::Held) reachable.moves.push_back(move);
     }

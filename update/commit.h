@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/journal.h"
 #include "package/file.h"
+#include "update/journal.h"
 
 // The installation folder and the folders below it that an update works in, each held from
 // its check to the end of the run, so that none can be swapped for a link meanwhile.
 struct HeldFolders {
-    HeldFolder root;                  // the installation folder, which may itself be a link
-    std::vector<std::wstring> names;  // held folders below it: relative, ASCII case folded
+    HeldFolder root;                    // the installation folder, which may itself be a link
+    std::vector<std::u16string> names;  // held folders below it: relative, ASCII case folded
     std::vector<HeldFolder> below;
 };
 
@@ -23,7 +23,8 @@ enum class FoldersOfPath { Held, Missing, Link };
 
 // Holds every folder between `folder` and the file `relative`; Missing when one is not there
 // (or is not a folder), Link when one is a link, which is never held or entered.
-FoldersOfPath HoldFoldersOf(const wchar_t* folder, const std::wstring& relative, HeldFolders& held);
+FoldersOfPath HoldFoldersOf(const char16_t* folder, const std::u16string& relative,
+                            HeldFolders& held);
 
 // One update's commit: its journal, the folders it holds, and which lists it copied.
 struct Update {
@@ -37,25 +38,25 @@ struct Update {
 // set-aside name and each list that can be rewritten a copy, checks that the volume has room
 // for `entryBytes` and the copies and journal, and writes the journal. False, with nothing
 // written, when any of that fails.
-bool BeginUpdate(const wchar_t* folder, const std::vector<std::wstring>& destinations,
+bool BeginUpdate(const char16_t* folder, const std::vector<std::u16string>& destinations,
                  uint64_t entryBytes, Update& update);
 
 // Marks the journal as moving, copies the lists that can be read, then sets each existing
 // final file aside (never replacing anything) and moves its temporary file in. False, with
 // the folder taken back to how it was, when any step fails; the journal stays when a step of
 // the take-back failed too, for the next start to finish.
-bool MoveFilesIn(const wchar_t* folder, Update& update);
+bool MoveFilesIn(const char16_t* folder, Update& update);
 
 // The commit point, once the lists are updated: marks the journal committed and makes that
 // durable, then deletes the set-aside files and the journal. False, with everything taken
 // back, when the mark cannot be written.
-bool MarkCommitted(const wchar_t* folder, Update& update);
+bool MarkCommitted(const char16_t* folder, Update& update);
 
 // Ends an update that never began to move files: its temporary files and the journal go.
-bool DropJournal(const wchar_t* folder, const Journal& journal);
+bool DropJournal(const char16_t* folder, const Journal& journal);
 
 // Run before anything else touches the folder: finishes an update that passed its commit
 // point, or takes back one that did not, as a crash left it. True when the folder holds no
 // journal afterwards; false when the journal cannot be read, names what no update could have
 // written, leads through a link, or recovery failed (the journal then stays for the next try).
-bool RecoverUpdate(const wchar_t* folder);
+bool RecoverUpdate(const char16_t* folder);

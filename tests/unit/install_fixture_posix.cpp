@@ -1,0 +1,41 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "install_fixture.h"
+#include "update/commit.h"
+#include "update/install_package.h"
+
+namespace fs = std::filesystem;
+
+const bool NamesIgnoreCase = false;
+
+namespace {
+
+unsigned StepsLeft = 0;
+
+void CountStep() {
+    if (StepsLeft != 0 && --StepsLeft == 0) _exit(CrashEnded);
+}
+
+}  // namespace
+
+void MakeFolderLink(const fs::path& link, const fs::path& target) {
+    if (!fs::is_symlink(link)) fs::create_directory_symlink(target, link);
+}
+
+int RunCrash(const fs::path& program, const fs::path& folder, unsigned step) {
+    const pid_t child = fork();
+    if (child == 0) {
+        // _exit, never exit: nothing of ours may clean up after a crash.
+        StepsLeft = step;
+        FileStepHook = CountStep;
+        InstallWatcher unattended;
+        if (program.empty()) _exit(RecoverUpdate(folder.u16string().c_str()) ? 0 : 1);
+        _exit(InstallPackage(program.u16string().c_str(), folder.u16string().c_str(), unattended));
+    }
+    int status = 0;
+    EXPECT_NE(child, -1);
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));
+    return WEXITSTATUS(status);
+}
