@@ -5,9 +5,9 @@
 #include "app/resource.h"
 #include "app/updater_state.h"
 #include "package/file.h"
+#include "package/install_package.h"
 #include "text/encoding.h"
 #include "text/format.h"
-#include "update/install_package.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the files put in place and the hash list and uninstall list updated.
 #pragma once
 
-#include "update/result_code.h"
+#include "package/result_code.h"
 
 // Installs the running program's own package into `installFolder`, driving the controls of
 // ProgressDialogWindow (any may be missing) and pumping messages between units of work.

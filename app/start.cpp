@@ -7,15 +7,15 @@
 #include "app/progress_dialog.h"
 #include "app/resource.h"
 #include "app/updater_state.h"
+#include "package/commit.h"
 #include "package/file.h"
+#include "package/result_code.h"
 #include "package/update_package.h"
 #include "platform/scoped_handle.h"
 #include "text/encoding.h"
 #include "text/format.h"
 #include "ui/message_boxes.h"
 #include "ui/monitors.h"
-#include "update/commit.h"
-#include "update/result_code.h"
 
 namespace {
 

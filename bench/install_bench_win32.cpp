@@ -25,12 +25,12 @@
 #include <vector>
 
 #include "app/install.h"
-#include "update/journal.h"
 #include "app/message_pump.h"
 #include "app/updater_state.h"
 #include "package/checksum.h"
 #include "package/file.h"
 #include "package/hash_list.h"
+#include "package/journal.h"
 #include "package/package_plan.h"
 #include "tools/upkg/build.h"
 

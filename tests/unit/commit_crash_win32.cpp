@@ -5,9 +5,9 @@
 // Exit: the install's result, or 0 recovered and 1 failed; 99 when ended.
 #include <cstdlib>
 
+#include "package/commit.h"
+#include "package/install_package.h"
 #include "platform/win32.h"
-#include "update/commit.h"
-#include "update/install_package.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "install_fixture.h"
 
 #include "package/file.h"
-#include "update/install_package.h"
+#include "package/install_package.h"
 
 namespace fs = std::filesystem;
 

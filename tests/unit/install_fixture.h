@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fixtures.h"
-#include "update/result_code.h"
+#include "package/result_code.h"
 
 class InstallTest : public ::testing::Test {
 protected:

@@ -2,8 +2,8 @@
 #include <unistd.h>
 
 #include "install_fixture.h"
-#include "update/commit.h"
-#include "update/install_package.h"
+#include "package/commit.h"
+#include "package/install_package.h"
 
 namespace fs = std::filesystem;
 

@@ -4,10 +4,10 @@
 
 #include "install_fixture.h"
 #include "package/archive_format.h"
+#include "package/commit.h"
 #include "package/file.h"
 #include "package/hash_list.h"
-#include "update/commit.h"
-#include "update/journal.h"
+#include "package/journal.h"
 
 namespace fs = std::filesystem;
 

@@ -7,9 +7,9 @@
 #include "app/resource.h"
 #include "app/updater_state.h"
 #include "install_fixture.h"
+#include "package/commit.h"
 #include "package/file.h"
 #include "package/hash_list.h"
-#include "update/commit.h"
 
 namespace fs = std::filesystem;
 

@@ -1,18 +1,18 @@
-#include "update/install_package.h"
+#include "package/install_package.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "package/checksum.h"
+#include "package/commit.h"
 #include "package/file.h"
 #include "package/hash_list.h"
+#include "package/journal.h"
 #include "package/package_plan.h"
 #include "package/uninstall_list.h"
 #include "text/convert.h"
 #include "text/encoding.h"
-#include "update/commit.h"
-#include "update/journal.h"
 
 namespace {
 

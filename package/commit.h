@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "package/file.h"
-#include "update/journal.h"
+#include "package/journal.h"
 
 // The installation folder and the folders below it that an update works in, each held from
 // its check to the end of the run, so that none can be swapped for a link meanwhile.

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/result_code.h"
+#include "package/result_code.h"
 
 // The entry's own progress runs from 0 to this.
 constexpr uint32_t EntryProgressRange = 65535;

@@ -1,4 +1,4 @@
-#include "update/journal.h"
+#include "package/journal.h"
 
 #include "package/file.h"
 #include "package/installation_names.h"

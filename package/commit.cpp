@@ -22,7 +22,7 @@
 //
 // A journal that is damaged, names what no update could have written, or leads through a
 // link is refused whole, before anything is touched.
-#include "update/commit.h"
+#include "package/commit.h"
 
 #include <algorithm>
 #include <string>
