@@ -30,8 +30,8 @@ public:
         wchar_t text[PathBufferLength];
         // A name too long for the line leaves the line as it was; the copy goes on.
         if (status_ != nullptr &&
-            FormatWide(AsUtf16(text), PathBufferLength, AsUtf16(GetMessageText(MessageInstalling)),
-                       {destination.c_str()}) >= 0)
+            FormatWide(AsUtf16(text), PathBufferLength,
+                       AsUtf16(GetMessageText(MessageId::Installing)), {destination.c_str()}) >= 0)
             SetWindowTextW(status_, text);
         ShowEntryProgress(0);
     }
@@ -52,8 +52,8 @@ private:
 };
 
 ResultCode Finish(ResultCode result) {
-    if (InstallAborted) result = Interrupted;
-    if (CancelRequested) result = Cancelled;
+    if (InstallAborted) result = ResultCode::Interrupted;
+    if (CancelRequested) result = ResultCode::Cancelled;
     return result;
 }
 
@@ -61,7 +61,7 @@ ResultCode Finish(ResultCode result) {
 
 ResultCode InstallUpdate(const wchar_t* installFolder) {
     wchar_t path[PathBufferLength];
-    if (!GetProgramPath(AsUtf16(path), PathBufferLength)) return Finish(PackageDamaged);
+    if (!GetProgramPath(AsUtf16(path), PathBufferLength)) return Finish(ResultCode::PackageDamaged);
     return InstallUpdateFrom(path, installFolder);
 }
 

@@ -36,9 +36,10 @@ constexpr uint32_t MessageCount = sizeof MessageCatalogue / sizeof MessageCatalo
 
 }  // namespace
 
-const wchar_t* GetMessageText(uint32_t id) {
-    if (id >= MessageCount) return L"";
-    const wchar_t* const* row = MessageCatalogue[id];
+const wchar_t* GetMessageText(MessageId id) {
+    const uint32_t index = static_cast<uint32_t>(id);
+    if (index >= MessageCount) return L"";
+    const wchar_t* const* row = MessageCatalogue[index];
     const int32_t slot = CurrentLanguage;
     if (slot >= 0 && slot < Slots && row[slot] != nullptr) return row[slot];
     return row[0];

@@ -3,30 +3,30 @@
 
 #include <cstdint>
 
-enum MessageId : uint32_t {
-    MessageUpdaterVersion = 0,
-    MessageNoVersionInformation = 1,
-    MessageNotInstalled = 2,
-    MessageFolderNotFound = 3,
-    MessageSelectFolder = 4,
-    MessageConfirmInstall = 5,
-    MessageGameNotInFolder = 6,
-    MessageWillCancel = 7,
-    MessageAlreadyInstalled = 8,
-    MessageFolderMissing = 9,
-    MessageInstalling = 10,
-    MessageConfirmCancel = 11,
-    MessageComplete = 12,
-    MessageDamaged = 13,
-    MessageInstallFailed = 14,
-    MessageUninstallListFailed = 15,
-    MessageDialogFailed = 16,
-    MessageGameRunning = 17,
-    MessageError = 18,
+enum class MessageId : uint32_t {
+    UpdaterVersion = 0,
+    NoVersionInformation = 1,
+    NotInstalled = 2,
+    FolderNotFound = 3,
+    SelectFolder = 4,
+    ConfirmInstall = 5,
+    GameNotInFolder = 6,
+    WillCancel = 7,
+    AlreadyInstalled = 8,
+    FolderMissing = 9,
+    Installing = 10,
+    ConfirmCancel = 11,
+    Complete = 12,
+    Damaged = 13,
+    InstallFailed = 14,
+    UninstallListFailed = 15,
+    DialogFailed = 16,
+    GameRunning = 17,
+    Error = 18,
 };
 
 // The text of `id` in the current language; the empty text for an unknown id, never null.
-const wchar_t* GetMessageText(uint32_t id);
+const wchar_t* GetMessageText(MessageId id);
 
 // True when the current language is Japanese.
 bool IsJapanese();

@@ -14,7 +14,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
             // A click queued behind a confirmed cancel asks nothing.
             if (CancelRequested) return 1;
             if (AskYesNo(ProgressDialogWindow, UpdaterTitle,
-                         GetMessageText(MessageConfirmCancel)) == IDYES) {
+                         GetMessageText(MessageId::ConfirmCancel)) == IDYES) {
                 CancelRequested = 1;
                 if (HWND button = GetDlgItem(window, IDC_CANCEL)) EnableWindow(button, FALSE);
             }

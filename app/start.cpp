@@ -32,50 +32,51 @@ bool TakeMutex(const char* name, ScopedKernelHandle& handle) {
     return GetLastError() == 0;
 }
 
-void Warn(uint32_t message) {
+void Warn(MessageId message) {
     ShowWarning(ProgressDialogWindow, UpdaterTitle, GetMessageText(message));
 }
 
 void ShowOutcome(ResultCode result) {
     const uint32_t code = static_cast<uint32_t>(result);
-    if (result == Ok)
-        ShowInformation(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageComplete));
-    else if (code >= static_cast<uint32_t>(PackageDamaged) && code <= LastDamagedPackageCode)
-        Warn(MessageDamaged);
-    else if (result == InstallFailed)
-        Warn(MessageInstallFailed);
-    else if (result == UninstallListFailed)
-        Warn(MessageUninstallListFailed);
+    if (result == ResultCode::Ok)
+        ShowInformation(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageId::Complete));
+    else if (code >= static_cast<uint32_t>(ResultCode::PackageDamaged) &&
+             code <= LastDamagedPackageCode)
+        Warn(MessageId::Damaged);
+    else if (result == ResultCode::InstallFailed)
+        Warn(MessageId::InstallFailed);
+    else if (result == ResultCode::UninstallListFailed)
+        Warn(MessageId::UninstallListFailed);
 }
 
 // Everything between taking the game's mutex and the outcome; returns the exit code.
 int CheckAndInstall(HINSTANCE instance, int showCommand) {
     wchar_t installFolder[PathBufferLength];
     if (!QueryInstalledFolder(installFolder, Brand, GameTitle)) {
-        Warn(MessageNotInstalled);
-        return ExitNotInstalled;
+        Warn(MessageId::NotInstalled);
+        return ExitCode(StartupExitCode::NotInstalled);
     }
     // Held from before recovery to the end of the run, so that the folder recovered is the
     // folder installed into (it may itself be a link, as a game moved to another drive is). A
     // folder that is not there holds no journal, and the install reports it.
     HeldFolder game;
-    game.Open(AsUtf16(installFolder), HeldFolder::FollowLink);
+    game.Open(AsUtf16(installFolder), HeldFolder::Links::Follow);
     // An update that a crash interrupted is finished or taken back before anything else, so
     // that a player who answers No is not left with a broken game.
     if (!RecoverUpdate(AsUtf16(installFolder))) {
-        Warn(MessageInstallFailed);
-        return InstallFailed;
+        Warn(MessageId::InstallFailed);
+        return ExitCode(ResultCode::InstallFailed);
     }
-    if (AskYesNo(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageConfirmInstall)) !=
+    if (AskYesNo(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageId::ConfirmInstall)) !=
         IDYES)
-        return ExitDeclined;
+        return ExitCode(StartupExitCode::Declined);
 
     ProgressDialogWindow = CreateDialogParamW(
         instance, MAKEINTRESOURCEW(IsJapanese() ? IDD_PROGRESS_JAPANESE : IDD_PROGRESS_ENGLISH),
         nullptr, ProgressDialogProc, 0);
     if (ProgressDialogWindow == nullptr) {
-        Warn(MessageDialogFailed);
-        return ExitDialogFailed;
+        Warn(MessageId::DialogFailed);
+        return ExitCode(StartupExitCode::DialogFailed);
     }
     BuildMonitorList();
     SetWindowTextW(ProgressDialogWindow, UpdaterTitle);
@@ -89,23 +90,24 @@ int CheckAndInstall(HINSTANCE instance, int showCommand) {
     }
     ShowOutcome(result);
     FreeMonitorList();
-    return result;
+    return ExitCode(result);
 }
 
 // The checks and the install while this process holds the updater's mutex, and then the
 // game's, so that neither a second updater nor the game can start meanwhile.
 int RunAlone(HINSTANCE instance, int showCommand) {
     ScopedKernelHandle updaterMutex;
-    if (!TakeMutex(UpdaterMutexName, updaterMutex)) return ExitAlreadyRunning;
+    if (!TakeMutex(UpdaterMutexName, updaterMutex))
+        return ExitCode(StartupExitCode::AlreadyRunning);
     if (!ReadPackageTitle(AsUtf16(UpdaterTitle))) {
-        wcsncpy(UpdaterTitle, GetMessageText(MessageError), TitleCapacity - 1);
-        Warn(MessageNoVersionInformation);
-        return ExitNoPackage;
+        wcsncpy(UpdaterTitle, GetMessageText(MessageId::Error), TitleCapacity - 1);
+        Warn(MessageId::NoVersionInformation);
+        return ExitCode(StartupExitCode::NoPackage);
     }
     ScopedKernelHandle gameMutex;
     if (!TakeMutex(GameMutexName, gameMutex)) {
-        Warn(MessageGameRunning);
-        return ExitGameRunning;
+        Warn(MessageId::GameRunning);
+        return ExitCode(StartupExitCode::GameRunning);
     }
     return CheckAndInstall(instance, showCommand);
 }

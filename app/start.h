@@ -5,7 +5,7 @@
 #include "platform/win32.h"
 
 // Runs the whole update and returns the process exit code: a StartupExitCode, or the
-// ResultCode of the installation (both in app/result_code.h).
+// ResultCode of the installation (both in package/result_code.h).
 int StartUpdater(HINSTANCE instance, int showCommand);
 
 // Reads the installation folder from HKEY_LOCAL_MACHINE\Software\<brand>\<title>, value

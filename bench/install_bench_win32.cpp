@@ -150,7 +150,7 @@ InstallTimes TimeInstall(const fs::path& program, const fs::path& game,
     const ResultCode result = InstallUpdateFrom(program.wstring().c_str(), game.wstring().c_str());
     const Clock::time_point end = Clock::now();
     FileStepHook = nullptr;
-    if (result != Ok) Fail("the install returned " + std::to_string(result));
+    if (result != ResultCode::Ok) Fail("the install returned " + std::to_string(ExitCode(result)));
     for (const fs::path& source : sources)
         if (fs::file_size(game / "Archive" / source.filename()) != fs::file_size(source))
             Fail("the install left " + source.filename().u8string() + " at another size");

@@ -238,7 +238,7 @@ FoldersOfPath HoldFoldersOf(const char16_t* folder, const std::u16string& relati
         if (attributes == NoFileAttributes || !(attributes & AttributeDirectory))
             return FoldersOfPath::Missing;
         HeldFolder hold;
-        if (!hold.Open(path.c_str(), HeldFolder::RefuseLink)) return FoldersOfPath::Link;
+        if (!hold.Open(path.c_str(), HeldFolder::Links::Refuse)) return FoldersOfPath::Link;
         held.names.push_back(name);
         held.below.push_back(std::move(hold));
     }
@@ -247,7 +247,7 @@ FoldersOfPath HoldFoldersOf(const char16_t* folder, const std::u16string& relati
 
 bool BeginUpdate(const char16_t* folder, const std::vector<std::u16string>& destinations,
                  uint64_t entryBytes, Update& update) {
-    if (!update.folders.root.Open(folder, HeldFolder::FollowLink)) return false;
+    if (!update.folders.root.Open(folder, HeldFolder::Links::Follow)) return false;
     std::vector<std::u16string> taken;
     for (const std::u16string& destination : destinations) {
         Claim(taken, destination);
@@ -331,7 +331,7 @@ bool DropJournal(const char16_t* folder, const Journal& journal) {
 bool RecoverUpdate(const char16_t* folder) {
     Journal journal;
     HeldFolders held;
-    if (!held.root.Open(folder, HeldFolder::FollowLink))
+    if (!held.root.Open(folder, HeldFolder::Links::Follow))
         return ReadJournal(folder, journal) == JournalState::Absent;
     switch (ReadJournal(folder, journal)) {
         case JournalState::Absent:

@@ -40,7 +40,7 @@ public:
     // Opens an existing file for sequential reading; others may read it meanwhile. False
     // when a file is already open here (it stays open) or the open fails (recording why).
     // With RefuseLink, a link standing at `path` is refused, never followed.
-    bool OpenForRead(const char16_t* path, HeldFolder::Links links = HeldFolder::FollowLink);
+    bool OpenForRead(const char16_t* path, HeldFolder::Links links = HeldFolder::Links::Follow);
 
     // Opens a file for exclusive writing, created or truncated as `mode` says. False when
     // a file is already open here or the open fails (a read-only file, say; recording why).

@@ -105,7 +105,7 @@ bool CFileDX::OpenForRead(const char16_t* path, HeldFolder::Links links) {
         return false;
     }
     int fd = open(native.c_str(),
-                  O_RDONLY | O_CLOEXEC | (links == HeldFolder::RefuseLink ? O_NOFOLLOW : 0));
+                  O_RDONLY | O_CLOEXEC | (links == HeldFolder::Links::Refuse ? O_NOFOLLOW : 0));
     struct stat info;
     if (fd >= 0 && (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))) {
         // Windows refuses to open a folder as a file.

@@ -20,7 +20,7 @@ std::string ErrorText(DWORD code) {
                           text[length - 1] == L' ' || text[length - 1] == L'.'))
         --length;
     text[length] = 0;
-    std::optional<std::string> narrow = WideToNarrow(AsUtf16(text), ToUtf8);
+    std::optional<std::string> narrow = WideToNarrow(AsUtf16(text), ConversionMode::ToUtf8);
     if (length == 0 || !narrow) return "error " + std::to_string(code);
     return *narrow;
 }
@@ -45,7 +45,7 @@ std::string SystemErrorText() {
 bool CFileDX::OpenForRead(const char16_t* path, HeldFolder::Links links) {
     if (IsOpen()) return false;
     path_ = path;
-    const bool refuse = links == HeldFolder::RefuseLink;
+    const bool refuse = links == HeldFolder::Links::Refuse;
     HANDLE handle = CreateFileW(AsWide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 OpenFlags | (refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
     handle_ = reinterpret_cast<intptr_t>(handle);

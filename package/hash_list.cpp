@@ -47,7 +47,7 @@ bool ReadHashList(HashListHeader& header, std::vector<HashListEntry>& entries, C
     for (uint32_t i = 0; i < read.count; ++i) {
         const char* record = table.get() + uint64_t{i} * recordSize;
         if (std::memchr(record, 0, pathSize) == nullptr) return false;
-        std::optional<std::string> path = ConvertText(record, ToUtf8);
+        std::optional<std::string> path = ConvertText(record, ConversionMode::ToUtf8);
         if (!path) return false;
         records[i].path = std::move(*path);
         std::memcpy(&records[i].value, record + pathSize, ValueSize);
@@ -76,7 +76,8 @@ bool EncodeHashList(const HashListHeader& header, const std::vector<HashListEntr
     for (uint32_t i = 0; i < header.count; ++i) {
         char* record = out.data() + sizeof(HashListHeader) + uint64_t{written} * recordSize;
         // A path cut to its field would name another file; such a record is left out.
-        if (!ConvertText(record, pathSize, entries[i].path.c_str(), ToCodePage932)) continue;
+        if (!ConvertText(record, pathSize, entries[i].path.c_str(), ConversionMode::ToCodePage932))
+            continue;
         std::memcpy(record + pathSize, &entries[i].value, ValueSize);
         ++written;
     }

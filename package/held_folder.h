@@ -11,7 +11,7 @@
 // name inside the folder, no folders.
 class HeldFolder {
 public:
-    enum Links { FollowLink, RefuseLink };
+    enum class Links { Follow, Refuse };
 
     HeldFolder() = default;
     ~HeldFolder();

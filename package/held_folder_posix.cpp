@@ -47,7 +47,7 @@ bool HeldFolder::Open(const char16_t* path, Links links) {
     std::string native;
     if (!ToNativePath(path, &native)) return false;
     const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC |
-                                            (links == RefuseLink ? O_NOFOLLOW : 0));
+                                            (links == Links::Refuse ? O_NOFOLLOW : 0));
     if (fd < 0) return false;
     handle_ = fd;
     path_ = path;

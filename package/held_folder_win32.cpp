@@ -21,7 +21,7 @@ bool HeldFolder::Open(const char16_t* path, Links links) {
     Close();
     // Without FILE_SHARE_DELETE nobody can rename or delete the folder while it is held.
     const DWORD flags =
-        FILE_FLAG_BACKUP_SEMANTICS | (links == RefuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+        FILE_FLAG_BACKUP_SEMANTICS | (links == Links::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE handle =
         CreateFileW(AsWide(path), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -29,7 +29,7 @@ bool HeldFolder::Open(const char16_t* path, Links links) {
     BY_HANDLE_FILE_INFORMATION info;
     // Windows reports a link on the handle; Wine only on the name, a Unix link to a folder.
     const DWORD byName = GetFileAttributesW(AsWide(path));
-    const DWORD refused = links == RefuseLink ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+    const DWORD refused = links == Links::Refuse ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
     if (!GetFileInformationByHandle(handle, &info) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & refused) ||
         byName == INVALID_FILE_ATTRIBUTES || (byName & refused)) {
@@ -74,7 +74,7 @@ bool HeldFolder::OpenIn(const HeldFolder& parent, const char16_t* name, bool cre
     if (create && !CreateDirectoryW(AsWide(path.c_str()), nullptr) &&
         GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
-    return Open(path.c_str(), RefuseLink);
+    return Open(path.c_str(), Links::Refuse);
 }
 
 uint32_t HeldFolder::AttributesOf(const char16_t* name) const {

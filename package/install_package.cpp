@@ -59,11 +59,12 @@ bool PlanPaths(Installation& installation) {
 // that would leave the installation folder makes it damaged before anything is written.
 ResultCode OpenAndPlan(const char16_t* programPath, Installation& installation) {
     installation.program.OpenForRead(programPath);
-    if (installation.program.GetSize() < ArchiveOffset) return PackageDamaged;
-    if (!ReadPackagePlan(installation.program, installation.plan)) return PackageIndexUnreadable;
+    if (installation.program.GetSize() < ArchiveOffset) return ResultCode::PackageDamaged;
+    if (!ReadPackagePlan(installation.program, installation.plan))
+        return ResultCode::PackageIndexUnreadable;
     if (CheckPackagePlan(installation.plan) != PlanProblem::None || !PlanPaths(installation))
-        return PackageDamaged;
-    return Ok;
+        return ResultCode::PackageDamaged;
+    return ResultCode::Ok;
 }
 
 // Holds the folders the update works in, checks the room and writes the journal naming
@@ -77,15 +78,15 @@ ResultCode Prepare(Installation& installation) {
         bytes += installation.plan.entries[i].size;
     }
     if (!BeginUpdate(installation.folder, destinations, bytes, installation.update))
-        return InstallFailed;
+        return ResultCode::InstallFailed;
     installation.journaled = true;
-    return Ok;
+    return ResultCode::Ok;
 }
 
 // Ends the run from here; the code returned is overridden by the one the watcher reports.
 ResultCode Abort(InstallWatcher& watcher) {
     watcher.Abort();
-    return PackageDamaged;
+    return ResultCode::PackageDamaged;
 }
 
 // Copies `size` bytes from the program file to `out` in chunks, folding the checksum and
@@ -97,18 +98,18 @@ ResultCode CopyEntry(Installation& installation, CFileDX& out, uint32_t size, ui
     uint8_t state[8] = {};
     uint32_t written = 0;
     while (written < size) {
-        if (watcher.Stopped()) return PackageDamaged;
+        if (watcher.Stopped()) return ResultCode::PackageDamaged;
         const uint32_t chunk = std::min(size - written, ChunkSize);
-        if (installation.program.Read(buffer, chunk) != chunk) return PackageDamaged;
+        if (installation.program.Read(buffer, chunk) != chunk) return ResultCode::PackageDamaged;
         AddToChecksum(state, buffer, chunk);
-        if (!WriteInPieces(out, buffer, chunk)) return InstallFailed;
+        if (!WriteInPieces(out, buffer, chunk)) return ResultCode::InstallFailed;
         written += chunk;
         watcher.ShowEntryProgress(
             static_cast<uint32_t>(uint64_t{written} * EntryProgressRange / size));
         if (!watcher.Pump()) return Abort(watcher);
     }
     std::memcpy(&checksum, state, sizeof state);
-    return Ok;
+    return ResultCode::Ok;
 }
 
 // Copies entry `i` to its temporary file and compares its checksum with its record.
@@ -119,16 +120,17 @@ ResultCode CopyToTemporary(Installation& installation, size_t i, uint8_t* buffer
     // link; the file is then created afresh, never opened through something planted there.
     FileStep();
     CFileDX out;
-    if (!RemoveAt(temporary) || !out.OpenForWrite(temporary, CreateNew)) return InstallFailed;
+    if (!RemoveAt(temporary) || !out.OpenForWrite(temporary, CreateNew))
+        return ResultCode::InstallFailed;
     uint64_t checksum = 0;
     const ResultCode copied = CopyEntry(installation, out, entry.size, buffer, checksum);
-    if (copied != Ok) return copied;
+    if (copied != ResultCode::Ok) return copied;
     // A cancel confirmed while the last chunk's messages were pumped ends the copy here.
-    if (installation.watcher.Stopped()) return PackageDamaged;
-    if (entry.expected && *entry.expected != checksum) return PackageDamaged;
+    if (installation.watcher.Stopped()) return ResultCode::PackageDamaged;
+    if (entry.expected && *entry.expected != checksum) return ResultCode::PackageDamaged;
     // On the disk before the next entry, so that no commit can leave a file cut short.
     FileStep();
-    return out.Flush() ? Ok : InstallFailed;
+    return out.Flush() ? ResultCode::Ok : ResultCode::InstallFailed;
 }
 
 // Copies and verifies every entry, showing each and the progress of the whole.
@@ -137,19 +139,19 @@ ResultCode CopyEntries(Installation& installation) {
     std::vector<uint8_t> buffer(ChunkSize, 0);
     const std::vector<PlannedEntry>& entries = installation.plan.entries;
     for (size_t i = 0; i < entries.size(); ++i) {
-        if (watcher.Stopped()) return PackageDamaged;
+        if (watcher.Stopped()) return ResultCode::PackageDamaged;
         if (!installation.program.Seek(static_cast<int64_t>(ArchiveOffset + entries[i].offset)))
             return Abort(watcher);
         watcher.StartEntry(installation.paths[i].destination);
         if (!watcher.Pump()) return Abort(watcher);
         if (entries[i].installed) {
             const ResultCode copied = CopyToTemporary(installation, i, buffer.data());
-            if (copied != Ok) return copied;
+            if (copied != ResultCode::Ok) return copied;
         }
         watcher.ShowPackageProgress(i + 1);
         if (!watcher.Pump()) return Abort(watcher);
     }
-    return watcher.Stopped() ? PackageDamaged : Ok;
+    return watcher.Stopped() ? ResultCode::PackageDamaged : ResultCode::Ok;
 }
 
 // Puts the verified files in place, records them in both lists and passes the commit
@@ -157,7 +159,7 @@ ResultCode CopyEntries(Installation& installation) {
 ResultCode CommitAndRecord(Installation& installation) {
     installation.journaled = false;  // from here on the commit deals with the journal
     Update& update = installation.update;
-    if (!MoveFilesIn(installation.folder, update)) return InstallFailed;
+    if (!MoveFilesIn(installation.folder, update)) return ResultCode::InstallFailed;
     std::vector<std::u16string> installNames;
     for (size_t i = 0; i < installation.plan.entries.size(); ++i)
         installNames.push_back(
@@ -170,8 +172,8 @@ ResultCode CommitAndRecord(Installation& installation) {
     FileStep();
     const bool listed =
         update.listCopied[1] && UpdateUninstallList(installation.folder, installNames);
-    if (!MarkCommitted(installation.folder, update)) return InstallFailed;
-    return listed ? Ok : UninstallListFailed;
+    if (!MarkCommitted(installation.folder, update)) return ResultCode::InstallFailed;
+    return listed ? ResultCode::Ok : ResultCode::UninstallListFailed;
 }
 
 }  // namespace
@@ -180,15 +182,15 @@ ResultCode InstallPackage(const char16_t* programPath, const char16_t* folder,
                           InstallWatcher& watcher) {
     Installation installation{folder, watcher, {}, {}, {}, {}, false};
     ResultCode result = OpenAndPlan(programPath, installation);
-    if (result != Ok) return result;
+    if (result != ResultCode::Ok) return result;
 
     result = Prepare(installation);
-    if (result != Ok) return result;
+    if (result != ResultCode::Ok) return result;
 
     watcher.Begin(installation.plan.entries.size());
     if (!watcher.Pump()) watcher.Abort();
     result = CopyEntries(installation);
-    if (result == Ok) result = CommitAndRecord(installation);
+    if (result == ResultCode::Ok) result = CommitAndRecord(installation);
 
     // An update that never moved a file leaves no temporary file behind, and its journal goes
     // after them; once moving began, the commit or its take-back dealt with both.

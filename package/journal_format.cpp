@@ -151,7 +151,7 @@ bool IsJournalSound(const Journal& journal) {
     // Every name the update writes, each with its temporary file, as a package's entries are.
     std::vector<std::string> written;
     auto add = [&written](const std::u16string& name) {
-        std::optional<std::string> utf8 = WideToNarrow(name.c_str(), ToUtf8);
+        std::optional<std::string> utf8 = WideToNarrow(name.c_str(), ConversionMode::ToUtf8);
         if (!utf8 || utf8->size() != std::strlen(utf8->c_str()) ||
             !IsSafeInstallPath(utf8->c_str()))
             return false;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 // Outcome of an installation; after one ran it is also the process exit code.
-enum ResultCode : int32_t {
+enum class ResultCode : int32_t {
     Ok = 0,
     PackageDamaged = static_cast<int32_t>(0x80000001),
     PackageIndexUnreadable = static_cast<int32_t>(0x80000002),
@@ -20,11 +20,19 @@ enum ResultCode : int32_t {
 constexpr uint32_t LastDamagedPackageCode = 0x80000003;
 
 // Exit codes of the startup checks, which end the program before any installation.
-enum StartupExitCode : int32_t {
-    ExitNotInstalled = -1,
-    ExitGameRunning = -2,
-    ExitDeclined = -3,
-    ExitDialogFailed = -4,
-    ExitNoPackage = -5,
-    ExitAlreadyRunning = -6,
+enum class StartupExitCode : int32_t {
+    NotInstalled = -1,
+    GameRunning = -2,
+    Declined = -3,
+    DialogFailed = -4,
+    NoPackage = -5,
+    AlreadyRunning = -6,
 };
+
+// The process exit code of an outcome.
+constexpr int ExitCode(ResultCode code) {
+    return static_cast<int>(code);
+}
+constexpr int ExitCode(StartupExitCode code) {
+    return static_cast<int>(code);
+}

@@ -13,7 +13,7 @@ namespace {
 
 std::string Normalised(std::string text) {
     // A line already in UTF-8 or ASCII is copied unchanged; code page 932 is converted.
-    std::optional<std::string> utf8 = ConvertText(text.c_str(), ToUtf8);
+    std::optional<std::string> utf8 = ConvertText(text.c_str(), ConversionMode::ToUtf8);
     if (utf8) text = std::move(*utf8);
     LowercaseText(&text[0]);
     return text;
@@ -88,7 +88,7 @@ bool UpdateUninstallList(const char16_t* folder, const std::vector<std::u16strin
 
     for (const std::u16string& name : installNames) {
         if (name.empty()) continue;
-        std::optional<std::string> utf8 = WideToNarrow(name.c_str(), ToUtf8);
+        std::optional<std::string> utf8 = WideToNarrow(name.c_str(), ConversionMode::ToUtf8);
         if (!utf8) return false;
         LowercaseText(&(*utf8)[0]);
         lists.AddFileLine(std::move(*utf8));

@@ -66,7 +66,7 @@ bool ReadArchiveIndex(ArchiveHeader& header, std::vector<ArchiveEntry>& entries,
     for (uint32_t i = 0; i < read.count; ++i) {
         const char* entry = index.get() + uint64_t{i} * layout->entrySize;
         if (std::memchr(entry, 0, layout->nameSize) == nullptr) return false;
-        std::optional<std::string> name = ConvertText(entry, ToUtf8);
+        std::optional<std::string> name = ConvertText(entry, ConversionMode::ToUtf8);
         if (!name) return false;
         records[i].name = std::move(*name);
         records[i].offset = dataArea + LoadLE32(entry + layout->offsetField);

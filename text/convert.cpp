@@ -9,11 +9,11 @@ namespace {
 
 unsigned SourceCodePage(const char* text) {
     // Ascii text is read as UTF-8; both agree on it.
-    return DetectTextEncoding(text) == Local ? CodePage932 : CodePageUtf8;
+    return DetectTextEncoding(text) == TextEncoding::Local ? CodePage932 : CodePageUtf8;
 }
 
 unsigned TargetCodePage(ConversionMode mode) {
-    return mode == ToCodePage932 ? CodePage932 : CodePageUtf8;
+    return mode == ConversionMode::ToCodePage932 ? CodePage932 : CodePageUtf8;
 }
 
 size_t WideLength(const char16_t* text) {
@@ -92,8 +92,8 @@ namespace {
 
 bool NeedsConversion(const char* text, ConversionMode mode) {
     const TextEncoding encoding = DetectTextEncoding(text);
-    if (encoding == Ascii) return false;
-    return (encoding == Utf8 ? CodePageUtf8 : CodePage932) != TargetCodePage(mode);
+    if (encoding == TextEncoding::Ascii) return false;
+    return (encoding == TextEncoding::Utf8 ? CodePageUtf8 : CodePage932) != TargetCodePage(mode);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 
 // Target of WideToNarrow and ConvertText.
-enum ConversionMode : uint32_t {
+enum class ConversionMode : uint32_t {
     ToCodePage932 = 0,
     ToUtf8 = 1,
 };

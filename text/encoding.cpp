@@ -30,16 +30,16 @@ TextEncoding DetectTextEncoding(const char* text) {
             ++index;
             continue;
         }
-        if (lead <= 0xC1) return Local;
+        if (lead <= 0xC1) return TextEncoding::Local;
         const uint32_t length = LeadingOnes(lead);
         // The terminator is not a continuation byte, so this check also stops at the end.
         for (uint32_t i = 1; i < length; ++i) {
-            if (!IsContinuationByte(ByteAt(text, index + i))) return Local;
+            if (!IsContinuationByte(ByteAt(text, index + i))) return TextEncoding::Local;
         }
-        if (++sequences == 6) return Utf8;
+        if (++sequences == 6) return TextEncoding::Utf8;
         index += length;
     }
-    return sequences == 0 ? Ascii : Utf8;
+    return sequences == 0 ? TextEncoding::Ascii : TextEncoding::Utf8;
 }
 
 bool IsLeadByte(uint8_t byte) {
@@ -113,14 +113,14 @@ uint32_t DecodeUtf8Strictly(const char* bytes, size_t length, uint32_t* code) {
 
 DecodedCharacter DecodeCharacter(const char* text, TextEncoding encoding) {
     const uint8_t first = ByteAt(text, 0);
-    if (encoding == Local) {
+    if (encoding == TextEncoding::Local) {
         // A lead byte right before the terminator stands alone.
         if (IsLeadByte(first) && ByteAt(text, 1) != 0) {
             return {first * 256u + ByteAt(text, 1), 2};
         }
         return {first, 1};
     }
-    if (encoding != Utf8) return {first, 1};
+    if (encoding != TextEncoding::Utf8) return {first, 1};
 
     const DecodedCharacter high = DecodeUtf8Sequence(text);
     if (high.code < 0xD800 || high.code > 0xDBFF || ByteAt(text, high.length) == 0) return high;
@@ -153,7 +153,8 @@ char* LowercaseText(char* text) {
     const TextEncoding encoding = DetectTextEncoding(text);
     char* p = text;
     while (*p != 0) {
-        const uint32_t length = encoding == Ascii ? 1 : DecodeCharacter(p, encoding).length;
+        const uint32_t length =
+            encoding == TextEncoding::Ascii ? 1 : DecodeCharacter(p, encoding).length;
         if (length == 1 && *p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p + ('a' - 'A'));
         p += length;
     }

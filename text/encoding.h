@@ -11,7 +11,7 @@
 // buffers, bytes for byte buffers.
 constexpr size_t PathBufferLength = 780;
 
-enum TextEncoding : uint32_t {
+enum class TextEncoding : uint32_t {
     Local = 0,            // code page 932: not Ascii and fails the UTF-8 test
     Utf8 = 1,             // UTF-8 holding at least one multibyte sequence
     Ascii = 0x80000000u,  // no byte at or above 0x80, the empty string included

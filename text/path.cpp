@@ -85,7 +85,7 @@ void SplitPathUtf8(char* drive, char* folder, char* name, char* extension, const
     // fail all the same, the parts stay consistent with the all-or-nothing rule above.
     for (size_t i = 0; i < 4; ++i) {
         if (parts[i] != nullptr &&
-            !WideToNarrow(parts[i], PathBufferLength, wideParts[i], ToUtf8)) {
+            !WideToNarrow(parts[i], PathBufferLength, wideParts[i], ConversionMode::ToUtf8)) {
             for (char* part : parts) {
                 if (part != nullptr) part[0] = 0;
             }

@@ -34,9 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool high = false;
     for (size_t i = 0; i < length; ++i) high |= static_cast<uint8_t>(text[i]) >= 0x80;
     const TextEncoding detected = DetectTextEncoding(text.data());
-    Check((detected == Ascii) == !high);
+    Check((detected == TextEncoding::Ascii) == !high);
 
-    for (TextEncoding encoding : {Local, Utf8, Ascii}) CheckStepping(text.data(), length, encoding);
+    for (TextEncoding encoding : {TextEncoding::Local, TextEncoding::Utf8, TextEncoding::Ascii})
+        CheckStepping(text.data(), length, encoding);
 
     std::vector<char> lower(text);
     Check(LowercaseText(lower.data()) == lower.data());
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t after = static_cast<uint8_t>(lower[i]);
         const bool folded = before >= 'A' && before <= 'Z' && after == before + 0x20;
         Check(after == before || folded);
-        if (detected == Ascii) Check(!(after >= 'A' && after <= 'Z'));
+        if (detected == TextEncoding::Ascii) Check(!(after >= 'A' && after <= 'Z'));
     }
     std::vector<char> again(lower);
     LowercaseText(again.data());

@@ -26,5 +26,5 @@ int wmain(int argc, wchar_t** argv) {
     FileStepHook = CountStep;
     if (argc == 3) return RecoverUpdate(AsUtf16(argv[1])) ? 0 : 1;
     InstallWatcher unattended;
-    return InstallPackage(AsUtf16(argv[3]), AsUtf16(argv[1]), unattended);
+    return ExitCode(InstallPackage(AsUtf16(argv[3]), AsUtf16(argv[1]), unattended));
 }

@@ -10,23 +10,23 @@ namespace {
 TEST(Encoding, ClassifiesAtTheBoundaries) {
     const std::string five = "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9";
     const std::pair<std::string, TextEncoding> rows[] = {
-        {"", Ascii},
-        {"\x7F", Ascii},
-        {"a\xE3\x81\x82z", Utf8},
-        {"\xF0\x9F\x98\x80", Utf8},
-        {"\xC2\x80", Utf8},
-        {"\x83\x41", Local},  // 0x83 cannot open a UTF-8 sequence
-        {"\xC1\x80", Local},
-        {"\xC2\xC0", Local},
-        {"\xC2\x7F", Local},
+        {"", TextEncoding::Ascii},
+        {"\x7F", TextEncoding::Ascii},
+        {"a\xE3\x81\x82z", TextEncoding::Utf8},
+        {"\xF0\x9F\x98\x80", TextEncoding::Utf8},
+        {"\xC2\x80", TextEncoding::Utf8},
+        {"\x83\x41", TextEncoding::Local},  // 0x83 cannot open a UTF-8 sequence
+        {"\xC1\x80", TextEncoding::Local},
+        {"\xC2\xC0", TextEncoding::Local},
+        {"\xC2\x7F", TextEncoding::Local},
         // Long forms count when enough continuation bytes follow.
-        {"\xFF\x80\x80\x80\x80\x80\x80\x80", Utf8},
-        {"\xFF\x80\x80\x80\x80\x80\x80", Local},
+        {"\xFF\x80\x80\x80\x80\x80\x80\x80", TextEncoding::Utf8},
+        {"\xFF\x80\x80\x80\x80\x80\x80", TextEncoding::Local},
         // A sequence cut by the terminator.
-        {"ab\xE3\x81", Local},
+        {"ab\xE3\x81", TextEncoding::Local},
         // Six well-formed sequences settle it; five do not.
-        {five + "\xFF", Local},
-        {five + "\xC3\xA9\xFF", Utf8},
+        {five + "\xFF", TextEncoding::Local},
+        {five + "\xC3\xA9\xFF", TextEncoding::Utf8},
     };
     for (const auto& [text, expected] : rows) EXPECT_EQ(DetectTextEncoding(text.c_str()), expected);
 }
@@ -35,17 +35,17 @@ TEST(Encoding, ClassifiesAtTheBoundaries) {
 // trail byte that equals a letter is left alone. (Only the lengths have callers.)
 TEST(Encoding, StepsCharacterByCharacterNeverPastTheTerminator) {
     const std::tuple<const char*, TextEncoding, uint32_t> rows[] = {
-        {"\x83\x41", Local, 2},
-        {"\xFF\x40", Local, 2},
-        {"\xB1\x41", Local, 1},  // half-width katakana
-        {"\xFD\x41", Local, 1},
-        {"\x83", Local, 1},  // a lead byte right before the terminator
-        {"\xE3\x81\x82", Utf8, 3},
-        {"\xF4\x8F\xBF\xBF", Utf8, 4},
-        {"\xED\xA0\x80\xED\xB0\x80", Utf8, 6},  // a surrogate pair as two sequences
-        {"\xED\xA0\x80\xED\xB0", Utf8, 3},
-        {"\xE3\x81", Utf8, 2},  // cut short by the terminator
-        {"\xC3\xA9", Ascii, 1},
+        {"\x83\x41", TextEncoding::Local, 2},
+        {"\xFF\x40", TextEncoding::Local, 2},
+        {"\xB1\x41", TextEncoding::Local, 1},  // half-width katakana
+        {"\xFD\x41", TextEncoding::Local, 1},
+        {"\x83", TextEncoding::Local, 1},  // a lead byte right before the terminator
+        {"\xE3\x81\x82", TextEncoding::Utf8, 3},
+        {"\xF4\x8F\xBF\xBF", TextEncoding::Utf8, 4},
+        {"\xED\xA0\x80\xED\xB0\x80", TextEncoding::Utf8, 6},  // a surrogate pair as two sequences
+        {"\xED\xA0\x80\xED\xB0", TextEncoding::Utf8, 3},
+        {"\xE3\x81", TextEncoding::Utf8, 2},  // cut short by the terminator
+        {"\xC3\xA9", TextEncoding::Ascii, 1},
     };
     for (const auto& [text, encoding, length] : rows)
         EXPECT_EQ(DecodeCharacter(text, encoding).length, length) << text;

@@ -31,7 +31,8 @@ int RunCrash(const fs::path& program, const fs::path& folder, unsigned step) {
         FileStepHook = CountStep;
         InstallWatcher unattended;
         if (program.empty()) _exit(RecoverUpdate(folder.u16string().c_str()) ? 0 : 1);
-        _exit(InstallPackage(program.u16string().c_str(), folder.u16string().c_str(), unattended));
+        _exit(ExitCode(
+            InstallPackage(program.u16string().c_str(), folder.u16string().c_str(), unattended)));
     }
     int status = 0;
     EXPECT_NE(child, -1);

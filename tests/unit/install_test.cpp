@@ -100,7 +100,7 @@ TEST_F(InstallTest, InstallsWhatThePackageSaysWhereItSays) {
         SCOPED_TRACE(row.name);
         MakeGame(row.game);
         WriteFile(program_.u16string(), row.program);
-        EXPECT_EQ(Install(), Ok);
+        EXPECT_EQ(Install(), ResultCode::Ok);
         EXPECT_EQ(Snapshot(game_), row.after);
     }
 }
@@ -133,27 +133,30 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
         bool copies = false;  // refused only once the data was read, else before any write
     } rows[] = {
         {"program shorter than the package offset",
-         Bytes(good.begin(), good.begin() + ArchiveOffset - 1), PackageDamaged},
-        {"unknown archive magic", changed(ArchiveOffset, 'X'), PackageIndexUnreadable},
-        {"data cut short", Bytes(good.begin(), good.end() - 1), PackageDamaged, true},
+         Bytes(good.begin(), good.begin() + ArchiveOffset - 1), ResultCode::PackageDamaged},
+        {"unknown archive magic", changed(ArchiveOffset, 'X'), ResultCode::PackageIndexUnreadable},
+        {"data cut short", Bytes(good.begin(), good.end() - 1), ResultCode::PackageDamaged, true},
         // The earlier entries were copied and verified before the last one failed.
         {"a changed byte in the last entry", changed(good.size() - 10, good[good.size() - 10] ^ 1),
-         PackageDamaged, true},
+         ResultCode::PackageDamaged, true},
         {"257 entries", MakeProgramFile("T", MakeArchive(FixtureFormat::PackFile, tooMany)),
-         PackageDamaged},
-        {"a parent folder", recorded("..\\evil.dll", "evil.dll"), PackageDamaged},
+         ResultCode::PackageDamaged},
+        {"a parent folder", recorded("..\\evil.dll", "evil.dll"), ResultCode::PackageDamaged},
         {"an unrecorded name that escapes", archive({{"..\\up.dll", ToBytes("u")}}),
-         PackageDamaged},
-        {"a name Windows does not allow", recorded("Sub\\a|b", "a|b"), PackageDamaged},
+         ResultCode::PackageDamaged},
+        {"a name Windows does not allow", recorded("Sub\\a|b", "a|b"), ResultCode::PackageDamaged},
         {"one file apart from case and slash",
-         archive({{"ZOL.hvl", list}, {"x.arc", {}}, {"archive/X.ARC", {}}}), PackageDamaged},
+         archive({{"ZOL.hvl", list}, {"x.arc", {}}, {"archive/X.ARC", {}}}),
+         ResultCode::PackageDamaged},
         {"another entry's temporary file", archive({{"b.arc.tmp", {}}, {"b.arc", {}}}),
-         PackageDamaged},
-        {"a second hash list", archive({{"ZOL.hvl", list}, {"zol.HVL", list}}), PackageDamaged},
-        {"the uninstall list", archive({{"Uninst.lst", ToBytes("x\n")}}), PackageDamaged},
-        {"the journal", archive({{"update.journal", {}}}), PackageDamaged},
-        {"a folder where a file goes", archive({{"Sub", ToBytes("1")}}), InstallFailed},
-        {"a record's folder that is missing", good, InstallFailed},
+         ResultCode::PackageDamaged},
+        {"a second hash list", archive({{"ZOL.hvl", list}, {"zol.HVL", list}}),
+         ResultCode::PackageDamaged},
+        {"the uninstall list", archive({{"Uninst.lst", ToBytes("x\n")}}),
+         ResultCode::PackageDamaged},
+        {"the journal", archive({{"update.journal", {}}}), ResultCode::PackageDamaged},
+        {"a folder where a file goes", archive({{"Sub", ToBytes("1")}}), ResultCode::InstallFailed},
+        {"a record's folder that is missing", good, ResultCode::InstallFailed},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -174,10 +177,10 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
     WriteFile(program_.u16string(), archive({{std::string(95, 'n'), {}}}));
     const fs::path game = game_;
     game_ = game / std::string(700, 'x');
-    EXPECT_EQ(Install(), PackageDamaged);
+    EXPECT_EQ(Install(), ResultCode::PackageDamaged);
     game_ = game;
     program_ = root_.path() / "missing.exe";
-    EXPECT_EQ(Install(), PackageIndexUnreadable);
+    EXPECT_EQ(Install(), ResultCode::PackageIndexUnreadable);
 }
 
 // Planted journals and links are refused whole: nothing inside or outside the folder changes.
@@ -222,7 +225,7 @@ TEST_F(InstallTest, PlantedJournalsAndLinksChangeNothing) {
     BuildUpdate({{"Link/victim.txt", ToBytes("x")}});
     plant({});
     fs::remove(game_ / "update.journal");
-    ExpectRefusedUnchanged(InstallFailed);
+    ExpectRefusedUnchanged(ResultCode::InstallFailed);
     EXPECT_EQ(ReadFile((outside / "victim.txt").u16string()), ToBytes("v"));
 }
 
@@ -253,7 +256,7 @@ TEST_F(InstallTest, CommitPointComesAfterEveryFlush) {
               {"uninst.lst", {0}}});
     static std::vector<std::string> flushed;
     FlushHook = [](const char16_t* p) { flushed.push_back(fs::path(p).filename().u8string()); };
-    EXPECT_EQ(Install(), Ok);
+    EXPECT_EQ(Install(), ResultCode::Ok);
     FlushHook = nullptr;
     const auto mark = std::find(flushed.rbegin(), flushed.rend(), "update.journal.tmp").base();
     for (const char* name : {"a.arc.tmp", "b.arc.tmp", "zol.hvl.tmp", "uninst.lst.tmp"})
@@ -272,7 +275,7 @@ TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
     auto makeGame = [&] { MakeGame(game); };
     makeGame();
     const Tree before = Snapshot(game_);
-    ASSERT_EQ(RunCrash(program_, game_, 0), Ok);
+    ASSERT_EQ(RunCrash(program_, game_, 0), ExitCode(ResultCode::Ok));
     const Tree after = Snapshot(game_);
 
     // Ended at each step k of the install, and then its recovery at each step j: a full

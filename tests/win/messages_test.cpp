@@ -9,8 +9,10 @@ TEST(Messages, EveryIdHasTextInBothLanguagesAndUnknownIdsAreEmpty) {
     for (int32_t language : {LanguageEnglish, LanguageJapanese}) {
         CurrentLanguage = language;
         EXPECT_EQ(IsJapanese(), language == LanguageJapanese);
-        for (uint32_t id = 0; id <= MessageError; ++id) EXPECT_NE(GetMessageText(id)[0], 0) << id;
-        for (uint32_t id : {19u, 0xFFFFFFFFu}) EXPECT_STREQ(GetMessageText(id), L"");
+        for (uint32_t id = 0; id <= static_cast<uint32_t>(MessageId::Error); ++id)
+            EXPECT_NE(GetMessageText(static_cast<MessageId>(id))[0], 0) << id;
+        for (uint32_t id : {19u, 0xFFFFFFFFu})
+            EXPECT_STREQ(GetMessageText(static_cast<MessageId>(id)), L"");
     }
     CurrentLanguage = LanguageEnglish;
 }

@@ -49,7 +49,7 @@ TEST_F(WindowsInstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
     // Another program holds c.arc open without sharing: its move fails.
     static HANDLE held;
     held = Hold(game_ / "c.arc");
-    EXPECT_EQ(Install(), InstallFailed);
+    EXPECT_EQ(Install(), ResultCode::InstallFailed);
     CloseHandle(held);
     EXPECT_EQ(Snapshot(game_), before);
 
@@ -63,7 +63,7 @@ TEST_F(WindowsInstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
         held = Hold(aside);
         WriteFile((aside.parent_path() / "c.arc").u16string(), ToBytes("planted"));
     };
-    EXPECT_EQ(Install(), InstallFailed);
+    EXPECT_EQ(Install(), ResultCode::InstallFailed);
     FileStepHook = nullptr;
     CloseHandle(held);
     EXPECT_TRUE(fs::exists(game_ / "update.journal"));
@@ -78,7 +78,7 @@ TEST_F(WindowsInstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
         if (fs::exists(aside.parent_path() / "update.journal") && !fs::exists(aside))
             WriteFile(aside.u16string(), ToBytes("planted"));
     };
-    EXPECT_EQ(Install(), InstallFailed);
+    EXPECT_EQ(Install(), ResultCode::InstallFailed);
     FileStepHook = nullptr;
     EXPECT_EQ(ReadFile(aside.u16string()), ToBytes("planted"));
     fs::remove(aside);
@@ -91,7 +91,7 @@ TEST_F(WindowsInstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
     FileStepHook = [] {
         if (held == INVALID_HANDLE_VALUE && fs::exists(aside)) held = Hold(aside);
     };
-    EXPECT_EQ(Install(), Ok);
+    EXPECT_EQ(Install(), ResultCode::Ok);
     FileStepHook = nullptr;
     CloseHandle(held);
     EXPECT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("new a"));
@@ -109,7 +109,8 @@ TEST_F(WindowsInstallTest, LockedListsKeepTheirOutcomes) {
     BuildUpdate({{"a.arc", data}});
     const Bytes list = MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}});
     for (const auto& [held, expected] :
-         {std::pair{"zol.hvl", Ok}, std::pair{"uninst.lst", UninstallListFailed}}) {
+         {std::pair{"zol.hvl", ResultCode::Ok},
+          std::pair{"uninst.lst", ResultCode::UninstallListFailed}}) {
         SCOPED_TRACE(held);
         MakeGame({{"a.arc", ToBytes("old")}, {"zol.hvl", list}, {"uninst.lst", ToBytes("x\n")}});
         // The lock goes once a.arc is set aside, when the lists were already copied.
@@ -136,7 +137,7 @@ TEST_F(WindowsInstallTest, FolderWithoutWriteRightsFailsAndChangesNothing) {
     game_ = fs::u8path(folder);
     ASSERT_EQ(ReadFile((game_ / "a.arc").u16string()), ToBytes("old"));
     BuildUpdate({{"a.arc", ToBytes("new")}});
-    ExpectRefusedUnchanged(InstallFailed);
+    ExpectRefusedUnchanged(ResultCode::InstallFailed);
 }
 
 TEST_F(WindowsInstallTest, FullDiskFailsAndChangesNothing) {
@@ -149,7 +150,7 @@ TEST_F(WindowsInstallTest, FullDiskFailsAndChangesNothing) {
     BuildUpdate({{"big.arc", Pattern(3 << 20, 3)}, {"big2.arc", Pattern(3 << 20, 4)}});
     Steps = 0;
     FileStepHook = [] { ++Steps; };
-    ExpectRefusedUnchanged(InstallFailed);
+    ExpectRefusedUnchanged(ResultCode::InstallFailed);
     EXPECT_EQ(Steps, 0);
 
     // Room enough at the start, but another program fills the disk once the journal is
@@ -166,7 +167,7 @@ TEST_F(WindowsInstallTest, FullDiskFailsAndChangesNothing) {
         if (file != nullptr) std::fclose(file);
     };
     BuildUpdate({{"big.arc", Pattern(2 << 20, 3)}});
-    ExpectRefusedUnchanged(InstallFailed);
+    ExpectRefusedUnchanged(ResultCode::InstallFailed);
     FileStepHook = nullptr;
     EXPECT_TRUE(fs::exists(filler));
     fs::remove(filler);
@@ -214,7 +215,7 @@ TEST_F(WindowsInstallTest, LargeEntryMovesTheBarsChunkByChunk) {
     SetWindowSubclass(control(PROGRESS_CLASSW, IDC_PACKAGE_BAR), RecordBar, 1,
                       reinterpret_cast<DWORD_PTR>(&package));
 
-    ASSERT_EQ(Install(), Ok);
+    ASSERT_EQ(Install(), ResultCode::Ok);
     EXPECT_EQ(entry.ranges, std::vector<LPARAM>{65535});
     EXPECT_EQ(package.ranges, std::vector<LPARAM>{2});
     // Reset, start of the hash list, start of big.arc, then one step per chunk.
@@ -228,7 +229,7 @@ TEST_F(WindowsInstallTest, LargeEntryMovesTheBarsChunkByChunk) {
     FlushHook = [](const char16_t*) { ++flushes; };
     package.positions.clear();
     entry.cancelAt = 65535;
-    EXPECT_EQ(Install(), Cancelled);
+    EXPECT_EQ(Install(), ResultCode::Cancelled);
     FlushHook = nullptr;
     EXPECT_EQ(package.positions, (std::vector<WPARAM>{0, 1}));
     EXPECT_EQ(flushes, 1);  // the planned journal only
@@ -240,9 +241,10 @@ TEST_F(WindowsInstallTest, LargeEntryMovesTheBarsChunkByChunk) {
 TEST_F(WindowsInstallTest, CancelAndQuitStopTheInstall) {
     BuildUpdate({{"a.arc", ToBytes("new")}});
     MakeGame({{"a.arc", ToBytes("old")}, {"uninst.lst", {0}}});
-    for (const auto& [cancel, quit, expected] :
-         {std::tuple{1, false, Cancelled}, {0, true, Interrupted}, {1, true, Cancelled}}) {
-        SCOPED_TRACE(expected);
+    for (const auto& [cancel, quit, expected] : {std::tuple{1, false, ResultCode::Cancelled},
+                                                 {0, true, ResultCode::Interrupted},
+                                                 {1, true, ResultCode::Cancelled}}) {
+        SCOPED_TRACE(ExitCode(expected));
         CancelRequested = cancel;
         InstallAborted = 0;
         if (quit) PostQuitMessage(0);

@@ -224,7 +224,7 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
     const fs::path target = fs::u8path(request.output);
     const fs::path folderPath = target.has_parent_path() ? target.parent_path() : fs::path(".");
     HeldFolder folder;  // the publisher's to choose, a link included
-    if (!folder.Open(FromSystemPath(folderPath).c_str(), HeldFolder::FollowLink)) {
+    if (!folder.Open(FromSystemPath(folderPath).c_str(), HeldFolder::Links::Follow)) {
         error = "cannot write " + Quoted(request.output) + ": " + SystemErrorText();
         return BuildResult::WriteFailed;
     }

@@ -184,7 +184,7 @@ int RunExtract(const Arguments& args) {
     if (fs::exists(folder, ec) && !fs::is_directory(folder, ec))
         return Fail(ExitUsage, Quoted(folder) + " is not a folder");
     fs::create_directories(folder, ec);
-    if (!run.folder.Open(FromSystemPath(folder).c_str(), HeldFolder::FollowLink))
+    if (!run.folder.Open(FromSystemPath(folder).c_str(), HeldFolder::Links::Follow))
         return Fail(ExitDamaged, "cannot create " + Quoted(folder) + ": " + SystemErrorText());
     if (const int code = CheckTargets(package, run); code != ExitOk) return Fail(code, run.error);
 

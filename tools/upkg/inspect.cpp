@@ -28,7 +28,7 @@ bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::
         error = "the archive index of " + Quoted(path) + " cannot be read";
         return false;
     }
-    read.title = WideToNarrow(title, ToUtf8).value_or("");
+    read.title = WideToNarrow(title, ConversionMode::ToUtf8).value_or("");
     read.format = std::memcmp(read.plan.header.magic, Arc20Magic, ArchiveMagicSize) == 0
                       ? "ARC20"
                       : "PackFile";

@@ -17,7 +17,8 @@ int wmain(int argc, wchar_t** argv) {
     SetConsoleOutputCP(CP_UTF8);
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
-        std::optional<std::string> argument = WideToNarrow(AsUtf16(argv[i]), ToUtf8);
+        std::optional<std::string> argument =
+            WideToNarrow(AsUtf16(argv[i]), ConversionMode::ToUtf8);
         // Converted, a lone surrogate would name another file, or none.
         if (HasLoneSurrogate(AsUtf16(argv[i]), wcslen(argv[i])) || !argument) {
             std::fprintf(stderr,

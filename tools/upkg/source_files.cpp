@@ -82,13 +82,13 @@ const std::string* ExcludedBy(const std::vector<std::string>& patterns,
 std::optional<std::string> PackageName(const fs::path& name) {
     const std::u16string wide = FromSystemPath(name);
     if (HasLoneSurrogate(wide.data(), wide.size())) return std::nullopt;
-    return WideToNarrow(wide.c_str(), ToUtf8);
+    return WideToNarrow(wide.c_str(), ConversionMode::ToUtf8);
 }
 
 // The file as it is listed, so that packing can tell it is still the same file.
 BuildResult Identify(SourceFile& file, std::string& error) {
     CFileDX in;
-    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::RefuseLink) ||
+    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::Links::Refuse) ||
         !in.GetIdentity(&file.identity)) {
         error = "cannot read " + Quoted(file.path) + ": " + in.LastErrorText();
         return BuildResult::WriteFailed;
@@ -158,7 +158,7 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
 
 bool OpenListed(const SourceFile& file, CFileDX& in, std::string& error) {
     FileIdentity now;
-    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::RefuseLink) ||
+    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::Links::Refuse) ||
         !in.GetIdentity(&now)) {
         error = "cannot open " + Quoted(file.path) + ": " + in.LastErrorText();
         return false;

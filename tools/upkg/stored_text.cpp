@@ -15,10 +15,10 @@ std::optional<std::u16string> AsRead(const std::string& stored) {
 // taken for code page 932.
 std::optional<std::u16string> FromUtf8(const std::string& text) {
     if (text.find('\0') != std::string::npos) return std::nullopt;
-    if (DetectTextEncoding(text.c_str()) == Local) return std::nullopt;
+    if (DetectTextEncoding(text.c_str()) == TextEncoding::Local) return std::nullopt;
     std::optional<std::u16string> wide = NarrowToWide(text.c_str());
     if (!wide) return std::nullopt;
-    std::optional<std::string> back = WideToNarrow(wide->c_str(), ToUtf8);
+    std::optional<std::string> back = WideToNarrow(wide->c_str(), ConversionMode::ToUtf8);
     if (!back || *back != text) return std::nullopt;
     return wide;
 }
@@ -28,7 +28,7 @@ std::optional<std::u16string> FromUtf8(const std::string& text) {
 std::optional<std::string> StoreAsCodePage932(const std::string& text) {
     std::optional<std::u16string> wide = FromUtf8(text);
     if (!wide) return std::nullopt;
-    std::optional<std::string> stored = WideToNarrow(wide->c_str(), ToCodePage932);
+    std::optional<std::string> stored = WideToNarrow(wide->c_str(), ConversionMode::ToCodePage932);
     if (!stored || AsRead(*stored) != wide) return std::nullopt;
     return stored;
 }
