@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr ConversionMode To932 = ConversionMode::ToCodePage932, ToUtf8 = ConversionMode::ToUtf8;
+
 const char16_t TitleWide[] = u"\u300CLumenfall\u300D Updater ver 1.02";
 const char TitleCp932[] = "\x81\x75Lumenfall\x81\x76 Updater ver 1.02";
 const char TitleUtf8[] = "\xE3\x80\x8CLumenfall\xE3\x80\x8D Updater ver 1.02";
@@ -23,20 +25,19 @@ TEST(Convert, Cp932AndUtf8ConvertExactlyBothWays) {
     const Rows utf8{{u"\u00E9\u3042\U0001F600\U0010FFFF~",
                      "\xC3\xA9\xE3\x81\x82\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF~"},
                     {u"", ""}};
-    for (const auto& [mode, rows] :
-         {std::pair{ConversionMode::ToCodePage932, cp932}, {ConversionMode::ToUtf8, utf8}}) {
+    for (const auto& [mode, rows] : {std::pair{To932, cp932}, {ToUtf8, utf8}}) {
         for (const auto& [wide, bytes] : rows) {
             EXPECT_EQ(WideToNarrow(wide, mode), std::string(bytes)) << bytes;
             EXPECT_EQ(NarrowToWide(bytes), std::u16string(wide)) << bytes;
         }
     }
-    EXPECT_EQ(ConvertText(TitleCp932, ConversionMode::ToUtf8), std::string(TitleUtf8));
-    EXPECT_EQ(ConvertText(TitleUtf8, ConversionMode::ToCodePage932), std::string(TitleCp932));
+    EXPECT_EQ(ConvertText(TitleCp932, ToUtf8), std::string(TitleUtf8));
+    EXPECT_EQ(ConvertText(TitleUtf8, To932), std::string(TitleCp932));
     // Text already in the target is copied, over-long forms included.
     const char overlong[] =
         "\xE0\x80\xAF\xE0\x80\xAF\xE0\x80\xAF\xE0\x80\xAF\xE0\x80\xAF\xE0\x80\xAF";
-    EXPECT_EQ(ConvertText(overlong, ConversionMode::ToUtf8), std::string(overlong));
-    EXPECT_EQ(ConvertText(TitleCp932, ConversionMode::ToCodePage932), std::string(TitleCp932));
+    EXPECT_EQ(ConvertText(overlong, ToUtf8), std::string(overlong));
+    EXPECT_EQ(ConvertText(TitleCp932, To932), std::string(TitleCp932));
 }
 
 // Each bounded writer: a result of n units fits capacity n + 1 exactly and fails at n,
@@ -57,11 +58,10 @@ TEST(BoundedConversion, ExactlyFitsOrFailsUntouched) {
     ExpectCapacityBoundary<char16_t>(
         28, [](char16_t* out, size_t capacity) { return NarrowToWide(out, capacity, TitleUtf8); });
     ExpectCapacityBoundary<char>(30, [](char* out, size_t capacity) {
-        return WideToNarrow(out, capacity, TitleWide, ConversionMode::ToCodePage932);
+        return WideToNarrow(out, capacity, TitleWide, To932);
     });
-    ExpectCapacityBoundary<char>(3, [](char* out, size_t capacity) {
-        return ConvertText(out, capacity, "abc", ConversionMode::ToUtf8);
-    });
+    ExpectCapacityBoundary<char>(
+        3, [](char* out, size_t capacity) { return ConvertText(out, capacity, "abc", ToUtf8); });
 }
 
 // Broken wide input is converted around, never refused: a lone surrogate, and characters
@@ -69,15 +69,14 @@ TEST(BoundedConversion, ExactlyFitsOrFailsUntouched) {
 // of any bytes goes through the uninstall list's fuzz target.
 TEST(InvalidInput, IsReplacedNotRefused) {
     const char16_t loneSurrogate[] = {u'a', 0xD800, u'b', 0};
-    for (ConversionMode mode : {ConversionMode::ToCodePage932, ConversionMode::ToUtf8}) {
+    for (ConversionMode mode : {To932, ToUtf8}) {
         const std::optional<std::string> narrow = WideToNarrow(loneSurrogate, mode);
         ASSERT_TRUE(narrow && narrow->size() >= 3);
         EXPECT_EQ(narrow->front(), 'a');
         EXPECT_EQ(narrow->back(), 'b');
     }
     for (const char16_t* unmappable : {u"a\U0001F600b", u"\U000E0000"}) {
-        const std::optional<std::string> narrow =
-            WideToNarrow(unmappable, ConversionMode::ToCodePage932);
+        const std::optional<std::string> narrow = WideToNarrow(unmappable, To932);
         ASSERT_TRUE(narrow);
         EXPECT_NE(narrow->find('?'), std::string::npos);
     }

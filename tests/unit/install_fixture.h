@@ -8,34 +8,49 @@
 #include <string>
 
 #include "fixtures.h"
-#include "package/result_code.h"
+#include "package/file.h"
+#include "package/install_package.h"
 
 class InstallTest : public ::testing::Test {
 protected:
-    InstallTest();
+    InstallTest() { WriteFile(root_.path() / "stub.exe", WindowsProgram(4000)); }
 
-    // Packs `files` into the update program.
-    void BuildUpdate(const FileList& files);
+    void BuildUpdate(const FileList& files) {
+        BuildProgram(root_.path() / "stub.exe", root_.path() / "src", files, program_);
+    }
     // Makes the installation folder hold just `files`.
-    void MakeGame(const FileList& files);
-    // Installs the update program into the installation folder, unattended.
-    virtual ResultCode Install();
+    void MakeGame(const FileList& files) {
+        RemoveTree(game_);
+        std::filesystem::create_directories(game_);
+        PutFiles(game_, files);
+    }
+    // Installs unattended.
+    virtual ResultCode Install() {
+        InstallWatcher unattended;
+        return InstallPackage(program_.u16string().c_str(), game_.u16string().c_str(), unattended);
+    }
     // The result, and the installation folder exactly as it was.
-    void ExpectRefusedUnchanged(ResultCode expected);
+    void ExpectRefusedUnchanged(ResultCode expected) {
+        const Tree before = Snapshot(game_);
+        EXPECT_EQ(Install(), expected);
+        EXPECT_EQ(Snapshot(game_), before);
+    }
 
     ScratchFolder root_;
     std::filesystem::path game_ = root_.path() / "game";
     std::filesystem::path program_ = root_.path() / "update.exe";
 };
 
+// The file steps of an install that a test counts: none means nothing was written.
+inline int Steps = 0;
+
 // Where this process sets the file `name` aside.
-std::filesystem::path AsideIn(const std::filesystem::path& folder, const std::string& name);
+inline std::filesystem::path AsideIn(const std::filesystem::path& folder, const std::string& name) {
+    return folder / (name + "." + std::to_string(CurrentProcessId()) + ".old");
+}
 
 // A link to the folder `target` at `link` (a reparse point to Windows), unless one is there.
 void MakeFolderLink(const std::filesystem::path& link, const std::filesystem::path& target);
-
-// Whether the system finds a file under its name in other letter case, as Windows does.
-extern const bool NamesIgnoreCase;
 
 // Installs `program` into `folder`, or with no program recovers `folder`, in a process of its
 // own that is ended at its `step`-th file step as a crash would end it (0: runs to the end).

@@ -7,18 +7,6 @@
 
 namespace fs = std::filesystem;
 
-const bool NamesIgnoreCase = false;
-
-namespace {
-
-unsigned StepsLeft = 0;
-
-void CountStep() {
-    if (StepsLeft != 0 && --StepsLeft == 0) _exit(CrashEnded);
-}
-
-}  // namespace
-
 void MakeFolderLink(const fs::path& link, const fs::path& target) {
     if (!fs::is_symlink(link)) fs::create_directory_symlink(target, link);
 }
@@ -27,8 +15,11 @@ int RunCrash(const fs::path& program, const fs::path& folder, unsigned step) {
     const pid_t child = fork();
     if (child == 0) {
         // _exit, never exit: nothing of ours may clean up after a crash.
-        StepsLeft = step;
-        FileStepHook = CountStep;
+        static unsigned stepsLeft;  // this child's own
+        stepsLeft = step;
+        FileStepHook = [] {
+            if (stepsLeft != 0 && --stepsLeft == 0) _exit(CrashEnded);
+        };
         InstallWatcher unattended;
         if (program.empty()) _exit(RecoverUpdate(folder.u16string().c_str()) ? 0 : 1);
         _exit(ExitCode(

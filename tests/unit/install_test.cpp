@@ -13,22 +13,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The file steps of the install: none means nothing was written.
-int Steps = 0;
-
-void PutJournal(const fs::path& folder, const std::string& bytes) {
-    WriteFile(folder / "update.journal", Bytes(bytes.begin(), bytes.end()));
-}
-
 // Packages the updater installs, each into its own folder: the result and every byte after.
 TEST_F(InstallTest, InstallsWhatThePackageSaysWhereItSays) {
     // The update as the game ships it, built by the packer: 19 archives below Archive\ and a
     // hash list. Installed over old versions of two of them, one read-only, a record is
     // updated where it stands, the rest appended, and a gone file's record dropped.
     FileList files;
-    // A record in other letters than its file's, where the system finds it so.
+    // A record in other letters than its file's, where the file system finds it so.
+    PutFiles(root_.path(), {{"case", {}}});
     const std::string otherCase =
-        NamesIgnoreCase ? "ARCHIVE\\DATA01000.ARC" : "Archive\\data01000.arc";
+        fs::exists(root_.path() / "CASE") ? "ARCHIVE\\DATA01000.ARC" : "Archive\\data01000.arc";
     std::vector<StoredRecord> records{{"game.exe", 5}};
     std::vector<std::string> lines{"game.exe"};
     for (int i = 0; i < 19; ++i) {
@@ -124,6 +118,7 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
                         {name, data}});
     };
     const Bytes list = MakeHashList(HashListMagicV2, 0, {{"Archive\\x.arc", ChecksumOf({})}});
+    constexpr ResultCode Damaged = ResultCode::PackageDamaged;
     std::vector<FixtureEntry> tooMany;
     for (int i = 0; i < 257; ++i) tooMany.push_back({"f" + std::to_string(i), {}});
     const struct {
@@ -133,28 +128,23 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
         bool copies = false;  // refused only once the data was read, else before any write
     } rows[] = {
         {"program shorter than the package offset",
-         Bytes(good.begin(), good.begin() + ArchiveOffset - 1), ResultCode::PackageDamaged},
+         Bytes(good.begin(), good.begin() + ArchiveOffset - 1), Damaged},
         {"unknown archive magic", changed(ArchiveOffset, 'X'), ResultCode::PackageIndexUnreadable},
-        {"data cut short", Bytes(good.begin(), good.end() - 1), ResultCode::PackageDamaged, true},
+        {"data cut short", Bytes(good.begin(), good.end() - 1), Damaged, true},
         // The earlier entries were copied and verified before the last one failed.
         {"a changed byte in the last entry", changed(good.size() - 10, good[good.size() - 10] ^ 1),
-         ResultCode::PackageDamaged, true},
+         Damaged, true},
         {"257 entries", MakeProgramFile("T", MakeArchive(FixtureFormat::PackFile, tooMany)),
-         ResultCode::PackageDamaged},
-        {"a parent folder", recorded("..\\evil.dll", "evil.dll"), ResultCode::PackageDamaged},
-        {"an unrecorded name that escapes", archive({{"..\\up.dll", ToBytes("u")}}),
-         ResultCode::PackageDamaged},
-        {"a name Windows does not allow", recorded("Sub\\a|b", "a|b"), ResultCode::PackageDamaged},
+         Damaged},
+        {"a parent folder", recorded("..\\evil.dll", "evil.dll"), Damaged},
+        {"an unrecorded name that escapes", archive({{"..\\up.dll", ToBytes("u")}}), Damaged},
+        {"a name Windows does not allow", recorded("Sub\\a|b", "a|b"), Damaged},
         {"one file apart from case and slash",
-         archive({{"ZOL.hvl", list}, {"x.arc", {}}, {"archive/X.ARC", {}}}),
-         ResultCode::PackageDamaged},
-        {"another entry's temporary file", archive({{"b.arc.tmp", {}}, {"b.arc", {}}}),
-         ResultCode::PackageDamaged},
-        {"a second hash list", archive({{"ZOL.hvl", list}, {"zol.HVL", list}}),
-         ResultCode::PackageDamaged},
-        {"the uninstall list", archive({{"Uninst.lst", ToBytes("x\n")}}),
-         ResultCode::PackageDamaged},
-        {"the journal", archive({{"update.journal", {}}}), ResultCode::PackageDamaged},
+         archive({{"ZOL.hvl", list}, {"x.arc", {}}, {"archive/X.ARC", {}}}), Damaged},
+        {"another entry's temporary file", archive({{"b.arc.tmp", {}}, {"b.arc", {}}}), Damaged},
+        {"a second hash list", archive({{"ZOL.hvl", list}, {"zol.HVL", list}}), Damaged},
+        {"the uninstall list", archive({{"Uninst.lst", ToBytes("x\n")}}), Damaged},
+        {"the journal", archive({{"update.journal", {}}}), Damaged},
         {"a folder where a file goes", archive({{"Sub", ToBytes("1")}}), ResultCode::InstallFailed},
         {"a record's folder that is missing", good, ResultCode::InstallFailed},
     };
@@ -191,7 +181,7 @@ TEST_F(InstallTest, PlantedJournalsAndLinksChangeNothing) {
             {{"a.arc", ToBytes("old")}, {"payload.bin", ToBytes("evil")}, {"uninst.lst", {0}}});
         PutFiles(outside, {{"victim.txt", ToBytes("v")}, {"secret.txt", ToBytes("s")}});
         MakeFolderLink(game_ / "Link", outside);
-        PutJournal(game_, EncodeJournal(journal));
+        WriteFile(game_ / "update.journal", ToBytes(EncodeJournal(journal)));
     };
     using Moves = std::vector<JournalMove>;
     const JournalStage moving = JournalStage::Moving;
@@ -241,7 +231,7 @@ TEST_F(InstallTest, RecoveryKnowsWhetherMovingBegan) {
     for (const auto& [bytes, kept] :
          {std::pair{EncodeJournal(planned), true}, std::pair{earlier, false}}) {
         MakeGame({{"new.cfg", ToBytes("the player's")}, {"uninst.lst", {0}}});
-        PutJournal(game_, bytes);
+        WriteFile(game_ / "update.journal", ToBytes(bytes));
         EXPECT_TRUE(RecoverUpdate(game_.u16string().c_str()));
         EXPECT_EQ(fs::exists(game_ / "new.cfg"), kept);
         EXPECT_FALSE(fs::exists(game_ / "update.journal"));
@@ -272,8 +262,7 @@ TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
                         {"Sub/c.arc", ToBytes("old c")},
                         {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}, {"gone", 2}})},
                         {"uninst.lst", ToBytes("a.arc\n")}};
-    auto makeGame = [&] { MakeGame(game); };
-    makeGame();
+    MakeGame(game);
     const Tree before = Snapshot(game_);
     ASSERT_EQ(RunCrash(program_, game_, 0), ExitCode(ResultCode::Ok));
     const Tree after = Snapshot(game_);
@@ -282,14 +271,14 @@ TEST_F(InstallTest, CrashAtAnyStepRecoversToTheOldOrTheNewFolder) {
     // recovery afterwards gives the old folder before the commit point, the new one after.
     bool committed = false;
     for (unsigned k = 1;; ++k) {
-        makeGame();
+        MakeGame(game);
         if (RunCrash(program_, game_, k) != CrashEnded) break;
         ASSERT_EQ(RunCrash({}, game_, 0), 0) << k;
         const Tree recovered = Snapshot(game_);
         committed = committed || recovered == after;
         EXPECT_EQ(recovered, committed ? after : before) << "install ended at step " << k;
         for (unsigned j = 1;; ++j) {
-            makeGame();
+            MakeGame(game);
             RunCrash(program_, game_, k);
             const int ended = RunCrash({}, game_, j);
             ASSERT_EQ(RunCrash({}, game_, 0), 0);
