@@ -9,11 +9,13 @@
 #include "text/encoding.h"
 #include "text/format.h"
 
+namespace updater {
+
 namespace {
 
 // Shows the install on the progress dialog's controls (any may be missing, and a missing one
 // is left alone) and pumps the dialog's messages between units of work.
-class DialogWatcher : public InstallWatcher {
+class DialogWatcher : public package::InstallWatcher {
 public:
     DialogWatcher()
         : status_(GetDlgItem(ProgressDialogWindow, IDC_STATUS)),
@@ -21,17 +23,17 @@ public:
           packageBar_(GetDlgItem(ProgressDialogWindow, IDC_PACKAGE_BAR)) {}
 
     void Begin(size_t entries) override {
-        Send(entryBar_, PBM_SETRANGE32, 0, EntryProgressRange);
+        Send(entryBar_, PBM_SETRANGE32, 0, package::EntryProgressRange);
         ShowEntryProgress(0);
         Send(packageBar_, PBM_SETRANGE32, 0, static_cast<LPARAM>(entries));
         ShowPackageProgress(0);
     }
     void StartEntry(const std::u16string& destination) override {
-        wchar_t text[PathBufferLength];
+        wchar_t text[text::PathBufferLength];
         // A name too long for the line leaves the line as it was; the copy goes on.
-        if (status_ != nullptr &&
-            FormatWide(AsUtf16(text), PathBufferLength,
-                       AsUtf16(GetMessageText(MessageId::Installing)), {destination.c_str()}) >= 0)
+        if (status_ != nullptr && text::FormatWide(AsUtf16(text), text::PathBufferLength,
+                                                   AsUtf16(GetMessageText(MessageId::Installing)),
+                                                   {destination.c_str()}) >= 0)
             SetWindowTextW(status_, text);
         ShowEntryProgress(0);
     }
@@ -51,21 +53,24 @@ private:
     HWND packageBar_;
 };
 
-ResultCode Finish(ResultCode result) {
-    if (InstallAborted) result = ResultCode::Interrupted;
-    if (CancelRequested) result = ResultCode::Cancelled;
+package::ResultCode Finish(package::ResultCode result) {
+    if (InstallAborted) result = package::ResultCode::Interrupted;
+    if (CancelRequested) result = package::ResultCode::Cancelled;
     return result;
 }
 
 }  // namespace
 
-ResultCode InstallUpdate(const wchar_t* installFolder) {
-    wchar_t path[PathBufferLength];
-    if (!GetProgramPath(AsUtf16(path), PathBufferLength)) return Finish(ResultCode::PackageDamaged);
+package::ResultCode InstallUpdate(const wchar_t* installFolder) {
+    wchar_t path[text::PathBufferLength];
+    if (!package::GetProgramPath(AsUtf16(path), text::PathBufferLength))
+        return Finish(package::ResultCode::PackageDamaged);
     return InstallUpdateFrom(path, installFolder);
 }
 
-ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder) {
+package::ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder) {
     DialogWatcher watcher;
-    return Finish(InstallPackage(AsUtf16(programPath), AsUtf16(installFolder), watcher));
+    return Finish(package::InstallPackage(AsUtf16(programPath), AsUtf16(installFolder), watcher));
 }
+
+}  // namespace updater

@@ -5,9 +5,13 @@
 
 #include "package/result_code.h"
 
+namespace updater {
+
 // Installs the running program's own package into `installFolder`, driving the controls of
 // ProgressDialogWindow (any may be missing) and pumping messages between units of work.
-ResultCode InstallUpdate(const wchar_t* installFolder);
+package::ResultCode InstallUpdate(const wchar_t* installFolder);
 
 // The same for the program file at `programPath`.
-ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder);
+package::ResultCode InstallUpdateFrom(const wchar_t* programPath, const wchar_t* installFolder);
+
+}  // namespace updater

@@ -4,7 +4,7 @@
 #include "app/start.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-    return StartUpdater(instance, showCommand);
+    return updater::StartUpdater(instance, showCommand);
 }
 
 // The library's default terminate handler prints a demangled type name to a console this

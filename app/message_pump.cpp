@@ -2,6 +2,8 @@
 
 #include "app/updater_state.h"
 
+namespace updater {
+
 int PumpOneMessage() {
     MSG msg;
     const BOOL got = PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
@@ -22,3 +24,5 @@ int PumpMessages() {
     }
     return 0;
 }
+
+}  // namespace updater

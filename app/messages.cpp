@@ -2,6 +2,8 @@
 
 #include "app/updater_state.h"
 
+namespace updater {
+
 namespace {
 
 // One row per id; the slot number is the language number, and an empty slot falls back to
@@ -48,3 +50,5 @@ const wchar_t* GetMessageText(MessageId id) {
 bool IsJapanese() {
     return CurrentLanguage == LanguageJapanese;
 }
+
+}  // namespace updater

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace updater {
+
 enum class MessageId : uint32_t {
     UpdaterVersion = 0,
     NoVersionInformation = 1,
@@ -30,3 +32,5 @@ const wchar_t* GetMessageText(MessageId id);
 
 // True when the current language is Japanese.
 bool IsJapanese();
+
+}  // namespace updater

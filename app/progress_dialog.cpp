@@ -5,6 +5,8 @@
 #include "app/updater_state.h"
 #include "ui/message_boxes.h"
 
+namespace updater {
+
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
@@ -31,3 +33,5 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
             return 0;
     }
 }
+
+}  // namespace updater

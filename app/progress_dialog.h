@@ -4,5 +4,9 @@
 
 #include "platform/win32.h"
 
+namespace updater {
+
 // The dialog procedure given to CreateDialogParamW.
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace updater

@@ -2,6 +2,8 @@
 // since the resource compiler reads this file too.
 #pragma once
 
+namespace updater {
+
 #define IDI_UPDATER 101
 #define IDD_PROGRESS_JAPANESE 102
 #define IDD_PROGRESS_ENGLISH 103
@@ -11,3 +13,5 @@
 #define IDC_STATUS 1001
 #define IDC_ENTRY_BAR 1002
 #define IDC_PACKAGE_BAR 1003
+
+}  // namespace updater

@@ -17,6 +17,8 @@
 #include "ui/message_boxes.h"
 #include "ui/monitors.h"
 
+namespace updater {
+
 namespace {
 
 constexpr char UpdaterMutexName[] = "Updater for Lumenfall is executing.";
@@ -36,61 +38,61 @@ void Warn(MessageId message) {
     ShowWarning(ProgressDialogWindow, UpdaterTitle, GetMessageText(message));
 }
 
-void ShowOutcome(ResultCode result) {
+void ShowOutcome(package::ResultCode result) {
     const uint32_t code = static_cast<uint32_t>(result);
-    if (result == ResultCode::Ok)
+    if (result == package::ResultCode::Ok)
         ShowInformation(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageId::Complete));
-    else if (code >= static_cast<uint32_t>(ResultCode::PackageDamaged) &&
-             code <= LastDamagedPackageCode)
+    else if (code >= static_cast<uint32_t>(package::ResultCode::PackageDamaged) &&
+             code <= package::LastDamagedPackageCode)
         Warn(MessageId::Damaged);
-    else if (result == ResultCode::InstallFailed)
+    else if (result == package::ResultCode::InstallFailed)
         Warn(MessageId::InstallFailed);
-    else if (result == ResultCode::UninstallListFailed)
+    else if (result == package::ResultCode::UninstallListFailed)
         Warn(MessageId::UninstallListFailed);
 }
 
 // Everything between taking the game's mutex and the outcome; returns the exit code.
 int CheckAndInstall(HINSTANCE instance, int showCommand) {
-    wchar_t installFolder[PathBufferLength];
+    wchar_t installFolder[text::PathBufferLength];
     if (!QueryInstalledFolder(installFolder, Brand, GameTitle)) {
         Warn(MessageId::NotInstalled);
-        return ExitCode(StartupExitCode::NotInstalled);
+        return package::ExitCode(package::StartupExitCode::NotInstalled);
     }
     // Held from before recovery to the end of the run, so that the folder recovered is the
     // folder installed into (it may itself be a link, as a game moved to another drive is). A
     // folder that is not there holds no journal, and the install reports it.
-    HeldFolder game;
-    game.Open(AsUtf16(installFolder), HeldFolder::Links::Follow);
+    package::HeldFolder game;
+    game.Open(AsUtf16(installFolder), package::HeldFolder::Links::Follow);
     // An update that a crash interrupted is finished or taken back before anything else, so
     // that a player who answers No is not left with a broken game.
-    if (!RecoverUpdate(AsUtf16(installFolder))) {
+    if (!package::RecoverUpdate(AsUtf16(installFolder))) {
         Warn(MessageId::InstallFailed);
-        return ExitCode(ResultCode::InstallFailed);
+        return package::ExitCode(package::ResultCode::InstallFailed);
     }
     if (AskYesNo(ProgressDialogWindow, UpdaterTitle, GetMessageText(MessageId::ConfirmInstall)) !=
         IDYES)
-        return ExitCode(StartupExitCode::Declined);
+        return package::ExitCode(package::StartupExitCode::Declined);
 
     ProgressDialogWindow = CreateDialogParamW(
         instance, MAKEINTRESOURCEW(IsJapanese() ? IDD_PROGRESS_JAPANESE : IDD_PROGRESS_ENGLISH),
         nullptr, ProgressDialogProc, 0);
     if (ProgressDialogWindow == nullptr) {
         Warn(MessageId::DialogFailed);
-        return ExitCode(StartupExitCode::DialogFailed);
+        return package::ExitCode(package::StartupExitCode::DialogFailed);
     }
     BuildMonitorList();
     SetWindowTextW(ProgressDialogWindow, UpdaterTitle);
     CenterWindowOnMonitor(ProgressDialogWindow);
     ShowWindow(ProgressDialogWindow, showCommand);
 
-    const ResultCode result = InstallUpdate(installFolder);
+    const package::ResultCode result = InstallUpdate(installFolder);
     if (ProgressDialogWindow != nullptr) {
         DestroyWindow(ProgressDialogWindow);
         ProgressDialogWindow = nullptr;
     }
     ShowOutcome(result);
     FreeMonitorList();
-    return ExitCode(result);
+    return package::ExitCode(result);
 }
 
 // The checks and the install while this process holds the updater's mutex, and then the
@@ -98,16 +100,16 @@ int CheckAndInstall(HINSTANCE instance, int showCommand) {
 int RunAlone(HINSTANCE instance, int showCommand) {
     ScopedKernelHandle updaterMutex;
     if (!TakeMutex(UpdaterMutexName, updaterMutex))
-        return ExitCode(StartupExitCode::AlreadyRunning);
-    if (!ReadPackageTitle(AsUtf16(UpdaterTitle))) {
-        wcsncpy(UpdaterTitle, GetMessageText(MessageId::Error), TitleCapacity - 1);
+        return package::ExitCode(package::StartupExitCode::AlreadyRunning);
+    if (!package::ReadPackageTitle(AsUtf16(UpdaterTitle))) {
+        wcsncpy(UpdaterTitle, GetMessageText(MessageId::Error), package::TitleCapacity - 1);
         Warn(MessageId::NoVersionInformation);
-        return ExitCode(StartupExitCode::NoPackage);
+        return package::ExitCode(package::StartupExitCode::NoPackage);
     }
     ScopedKernelHandle gameMutex;
     if (!TakeMutex(GameMutexName, gameMutex)) {
         Warn(MessageId::GameRunning);
-        return ExitCode(StartupExitCode::GameRunning);
+        return package::ExitCode(package::StartupExitCode::GameRunning);
     }
     return CheckAndInstall(instance, showCommand);
 }
@@ -118,8 +120,8 @@ bool QueryInstalledFolder(wchar_t* folder, const wchar_t* brand, const wchar_t* 
     if (brand == nullptr || title == nullptr) return false;
     // The key path is built in the same buffer that later holds the value.
     wchar_t buffer[RegistryBufferBytes / sizeof(wchar_t) + 1] = {};
-    if (FormatWide(AsUtf16(buffer), RegistryBufferBytes / sizeof(wchar_t), u"Software\\%s\\%s",
-                   {AsUtf16(brand), AsUtf16(title)}) < 0)
+    if (text::FormatWide(AsUtf16(buffer), RegistryBufferBytes / sizeof(wchar_t),
+                         u"Software\\%s\\%s", {AsUtf16(brand), AsUtf16(title)}) < 0)
         return false;
     ScopedRegistryKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, buffer, 0, KEY_READ, key.receive()) != ERROR_SUCCESS)
@@ -141,7 +143,7 @@ bool QueryInstalledFolder(wchar_t* folder, const wchar_t* brand, const wchar_t* 
     }
     // A folder that does not fit the path buffers is no installation we can update, and an
     // empty one would put the files at the root of the current drive.
-    if (length == 0 || length >= PathBufferLength) return false;
+    if (length == 0 || length >= text::PathBufferLength) return false;
     std::memcpy(folder, text, length * sizeof(wchar_t));
     folder[length] = 0;
     return true;
@@ -155,3 +157,5 @@ int StartUpdater(HINSTANCE instance, int showCommand) {
     CoUninitialize();
     return exitCode;
 }
+
+}  // namespace updater

@@ -7,11 +7,15 @@
 #include "package/archive_format.h"
 #include "platform/win32.h"
 
+namespace updater {
+
 constexpr int32_t LanguageJapanese = 1;
 constexpr int32_t LanguageEnglish = 2;
 
-extern int32_t CurrentLanguage;              // LanguageJapanese or LanguageEnglish
-extern wchar_t UpdaterTitle[TitleCapacity];  // caption of the dialog and every message box
-extern HWND ProgressDialogWindow;            // null while no progress dialog exists
-extern int32_t CancelRequested;              // the user confirmed Cancel
-extern int32_t InstallAborted;               // the dialog closed, a quit message came, ...
+extern int32_t CurrentLanguage;                       // LanguageJapanese or LanguageEnglish
+extern wchar_t UpdaterTitle[package::TitleCapacity];  // caption of the dialog and every message box
+extern HWND ProgressDialogWindow;                     // null while no progress dialog exists
+extern int32_t CancelRequested;                       // the user confirmed Cancel
+extern int32_t InstallAborted;                        // the dialog closed, a quit message came, ...
+
+}  // namespace updater

@@ -13,6 +13,8 @@
 #include "package/checksum.h"
 #include "package/checksum_paths.h"
 
+using namespace package;
+
 namespace {
 
 constexpr uint32_t kBufferSize = 1 << 20;

@@ -17,6 +17,8 @@
 #include "package/checksum.h"
 #include "package/checksum_paths.h"
 
+using namespace package;
+
 namespace {
 
 constexpr uint32_t BufferSize = 1 << 20;

@@ -34,6 +34,10 @@
 #include "package/package_plan.h"
 #include "tools/upkg/build.h"
 
+using namespace package;
+using namespace updater;
+using namespace upkg;
+
 namespace fs = std::filesystem;
 
 namespace {

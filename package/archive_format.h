@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace package {
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "file layouts are read in place");
 
 // The program image is padded up to PackageOffset; the archive follows the header.
@@ -59,3 +61,5 @@ constexpr IndexLayout Arc20Layout{Arc20Magic, sizeof(Arc20IndexEntry),
 constexpr IndexLayout PackFileLayout{PackFileMagic, sizeof(PackFileIndexEntry),
                                      sizeof(PackFileIndexEntry::name),
                                      offsetof(PackFileIndexEntry, offset)};
+
+}  // namespace package

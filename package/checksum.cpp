@@ -33,6 +33,8 @@
 
 #include "package/checksum_fold.h"
 
+namespace package {
+
 namespace checksum_internal {
 
 uint32_t LoadR(const uint8_t (&state)[8]) {
@@ -107,3 +109,5 @@ void AddToChecksum(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length) {
     static const checksum_internal::AddFn path = PickPath();
     path(state, bytes, length);
 }
+
+}  // namespace package

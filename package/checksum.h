@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace package {
+
 // Folds `length` bytes into an 8-byte checksum state, in order. Feeding data in
 // pieces gives the same state as feeding it at once.
 //
@@ -10,3 +12,5 @@
 // the low byte of r after every update; byte 6 is the sum and byte 7 the XOR of
 // the data bytes. A zeroed state is the starting point.
 void AddToChecksum(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length);
+
+}  // namespace package

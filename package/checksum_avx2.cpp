@@ -3,6 +3,8 @@
 
 #include "package/checksum_fold.h"
 
+namespace package {
+
 namespace checksum_internal {
 
 namespace {
@@ -64,3 +66,5 @@ void AddToChecksumAvx2(uint8_t (&state)[8], const uint8_t* bytes, uint32_t lengt
 }
 
 }  // namespace checksum_internal
+
+}  // namespace package

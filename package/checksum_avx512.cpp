@@ -3,6 +3,8 @@
 
 #include "package/checksum_fold.h"
 
+namespace package {
+
 namespace checksum_internal {
 
 __attribute__((target("avx512bw"))) size_t BulkAvx512(Fold& f, const uint8_t* bytes,
@@ -65,3 +67,5 @@ void AddToChecksumAvx512(uint8_t (&state)[8], const uint8_t* bytes, uint32_t len
 }
 
 }  // namespace checksum_internal
+
+}  // namespace package

@@ -4,6 +4,8 @@
 
 #include "package/checksum_fold.h"
 
+namespace package {
+
 namespace checksum_internal {
 
 namespace {
@@ -186,3 +188,5 @@ void AddToChecksumAvx512Vnni(uint8_t (&state)[8], const uint8_t* bytes, uint32_t
 }
 
 }  // namespace checksum_internal
+
+}  // namespace package

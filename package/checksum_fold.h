@@ -10,6 +10,8 @@
 
 #include "package/checksum_paths.h"
 
+namespace package {
+
 namespace checksum_internal {
 
 // Forced inline so that no vector crosses a call: mingw-w64 passes vectors on
@@ -186,3 +188,5 @@ CHECKSUM_INLINE_AVX512 __m256i AddHalves64(__m512i v) {
 size_t BulkAvx512(Fold& f, const uint8_t* bytes, size_t length);
 
 }  // namespace checksum_internal
+
+}  // namespace package

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace package {
+
 namespace checksum_internal {
 
 using AddFn = void (*)(uint8_t (&state)[8], const uint8_t* bytes, uint32_t length);
@@ -22,3 +24,5 @@ bool CpuHasAvx512();
 bool CpuHasAvx512Vnni();
 
 }  // namespace checksum_internal
+
+}  // namespace package

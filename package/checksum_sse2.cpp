@@ -3,6 +3,8 @@
 
 #include "package/checksum_fold.h"
 
+namespace package {
+
 namespace checksum_internal {
 
 namespace {
@@ -59,3 +61,5 @@ void AddToChecksumSse2(uint8_t (&state)[8], const uint8_t* bytes, uint32_t lengt
 }
 
 }  // namespace checksum_internal
+
+}  // namespace package

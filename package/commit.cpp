@@ -29,6 +29,8 @@
 
 #include "package/safe_write.h"
 
+namespace package {
+
 namespace {
 
 bool Exists(const std::u16string& path) {
@@ -361,3 +363,5 @@ bool RecoverUpdate(const char16_t* folder) {
     }
     return CleanUp(folder, reachable);
 }
+
+}  // namespace package

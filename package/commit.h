@@ -11,6 +11,8 @@
 #include "package/file.h"
 #include "package/journal.h"
 
+namespace package {
+
 // The installation folder and the folders below it that an update works in, each held from
 // its check to the end of the run, so that none can be swapped for a link meanwhile.
 struct HeldFolders {
@@ -60,3 +62,5 @@ bool DropJournal(const char16_t* folder, const Journal& journal);
 // journal afterwards; false when the journal cannot be read, names what no update could have
 // written, leads through a link, or recovery failed (the journal then stays for the next try).
 bool RecoverUpdate(const char16_t* folder);
+
+}  // namespace package

@@ -4,6 +4,8 @@
 
 #include "package/file.h"
 
+namespace package {
+
 void (*FlushHook)(const char16_t* path) = nullptr;
 
 namespace {
@@ -54,3 +56,5 @@ HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept {
     }
     return *this;
 }
+
+}  // namespace package

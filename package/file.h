@@ -9,6 +9,8 @@
 
 #include "package/held_folder.h"
 
+namespace package {
+
 // Modes of OpenForWrite.
 constexpr uint32_t CreateOrTruncate = 0;  // an existing file is emptied, a missing one created
 constexpr uint32_t CreateNew = 1;         // fails when a file of that name exists
@@ -173,3 +175,5 @@ std::u16string FromSystemPath(const std::filesystem::path& path);
 // `relative`, a path inside an installation or package with `\` between folders, joined to
 // `folder` in the system's form. False when the result does not fit in `capacity` units.
 bool JoinPath(char16_t* out, size_t capacity, const char16_t* folder, const char16_t* relative);
+
+}  // namespace package

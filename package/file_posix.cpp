@@ -14,6 +14,8 @@
 #include "text/codepage.h"
 #include "text/encoding.h"
 
+namespace package {
+
 namespace {
 
 uint32_t WindowsError(int error) {
@@ -43,7 +45,7 @@ bool ToNativePath(const char16_t* path, std::string* native) {
         } else if (code >= 0xD800 && code <= 0xDFFF) {
             return false;
         }
-        AppendUtf8(code, native);
+        text::AppendUtf8(code, native);
     }
     return !native->empty();
 }
@@ -54,7 +56,8 @@ std::u16string FromSystemPath(const std::filesystem::path& path) {
     std::u16string wide;
     for (size_t at = 0; at < bytes.size();) {
         uint32_t code;
-        const uint32_t length = DecodeUtf8Strictly(bytes.data() + at, bytes.size() - at, &code);
+        const uint32_t length =
+            text::DecodeUtf8Strictly(bytes.data() + at, bytes.size() - at, &code);
         if (length == 0) {
             wide += static_cast<char16_t>(0xDC00 + text[at++]);
         } else if (code >= 0x10000) {
@@ -240,9 +243,10 @@ bool GetProgramPath(char16_t* path, size_t capacity) {
     char native[4096];
     ssize_t length = readlink("/proc/self/exe", native, sizeof native);
     if (length <= 0 || static_cast<size_t>(length) >= sizeof native) return false;
-    size_t needed = CodePageToWide(CodePageUtf8, native, static_cast<size_t>(length), nullptr, 0);
+    size_t needed =
+        text::CodePageToWide(text::CodePageUtf8, native, static_cast<size_t>(length), nullptr, 0);
     if (needed == 0 || needed >= capacity) return false;
-    CodePageToWide(CodePageUtf8, native, static_cast<size_t>(length), path, capacity);
+    text::CodePageToWide(text::CodePageUtf8, native, static_cast<size_t>(length), path, capacity);
     path[needed] = 0;
     return true;
 }
@@ -337,3 +341,5 @@ bool PathExists(const char16_t* path) {
     struct stat info;
     return ToNativePath(path, &native) && stat(native.c_str(), &info) == 0;
 }
+
+}  // namespace package

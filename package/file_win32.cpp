@@ -3,6 +3,8 @@
 #include "platform/win32.h"
 #include "text/convert.h"
 
+namespace package {
+
 namespace {
 // FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE
 constexpr DWORD OpenFlags = 0x08000020;
@@ -20,7 +22,8 @@ std::string ErrorText(DWORD code) {
                           text[length - 1] == L' ' || text[length - 1] == L'.'))
         --length;
     text[length] = 0;
-    std::optional<std::string> narrow = WideToNarrow(AsUtf16(text), ConversionMode::ToUtf8);
+    std::optional<std::string> narrow =
+        text::WideToNarrow(AsUtf16(text), text::ConversionMode::ToUtf8);
     if (length == 0 || !narrow) return "error " + std::to_string(code);
     return *narrow;
 }
@@ -250,3 +253,5 @@ bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
     *bytes = available.QuadPart;
     return true;
 }
+
+}  // namespace package

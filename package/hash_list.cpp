@@ -11,6 +11,8 @@
 #include "text/format.h"
 #include "text/path.h"
 
+namespace package {
+
 namespace {
 
 // Record size for a magic, 0 for neither version.
@@ -47,7 +49,7 @@ bool ReadHashList(HashListHeader& header, std::vector<HashListEntry>& entries, C
     for (uint32_t i = 0; i < read.count; ++i) {
         const char* record = table.get() + uint64_t{i} * recordSize;
         if (std::memchr(record, 0, pathSize) == nullptr) return false;
-        std::optional<std::string> path = ConvertText(record, ConversionMode::ToUtf8);
+        std::optional<std::string> path = text::ConvertText(record, text::ConversionMode::ToUtf8);
         if (!path) return false;
         records[i].path = std::move(*path);
         std::memcpy(&records[i].value, record + pathSize, ValueSize);
@@ -76,7 +78,8 @@ bool EncodeHashList(const HashListHeader& header, const std::vector<HashListEntr
     for (uint32_t i = 0; i < header.count; ++i) {
         char* record = out.data() + sizeof(HashListHeader) + uint64_t{written} * recordSize;
         // A path cut to its field would name another file; such a record is left out.
-        if (!ConvertText(record, pathSize, entries[i].path.c_str(), ConversionMode::ToCodePage932))
+        if (!text::ConvertText(record, pathSize, entries[i].path.c_str(),
+                               text::ConversionMode::ToCodePage932))
             continue;
         std::memcpy(record + pathSize, &entries[i].value, ValueSize);
         ++written;
@@ -97,17 +100,19 @@ bool WriteHashList(const HashListHeader& header, const std::vector<HashListEntry
 }
 
 bool HashPathsEqual(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && CompareText(Lowercased(a).c_str(), Lowercased(b).c_str()) == 0;
+    return a.size() == b.size() &&
+           text::CompareText(text::Lowercased(a).c_str(), text::Lowercased(b).c_str()) == 0;
 }
 
 const HashListEntry* FindRecordForEntry(const std::vector<HashListEntry>& list,
                                         const std::string& entryName) {
-    const std::string wanted = Lowercased(entryName);
+    const std::string wanted = text::Lowercased(entryName);
     for (const HashListEntry& record : list) {
-        char name[PathBufferLength], extension[PathBufferLength], last[PathBufferLength];
-        SplitPathUtf8(nullptr, nullptr, name, extension, record.path.c_str());
-        if (FormatNarrow(last, "%s%s", {name, extension}) < 0) continue;
-        if (CompareText(LowercaseText(last), wanted.c_str()) == 0) return &record;
+        char name[text::PathBufferLength], extension[text::PathBufferLength],
+            last[text::PathBufferLength];
+        text::SplitPathUtf8(nullptr, nullptr, name, extension, record.path.c_str());
+        if (text::FormatNarrow(last, "%s%s", {name, extension}) < 0) continue;
+        if (text::CompareText(text::LowercaseText(last), wanted.c_str()) == 0) return &record;
     }
     return nullptr;
 }
@@ -128,17 +133,17 @@ void MergeHashLists(std::vector<HashListEntry>& installed,
 void PruneHashList(std::vector<HashListEntry>& installed, const char16_t* folder) {
     std::vector<HashListEntry> kept;
     for (HashListEntry& record : installed) {
-        char16_t relative[PathBufferLength], full[PathBufferLength];
-        bool formed = NarrowToWide(relative, PathBufferLength, record.path.c_str()) &&
-                      JoinPath(full, PathBufferLength, folder, relative);
+        char16_t relative[text::PathBufferLength], full[text::PathBufferLength];
+        bool formed = text::NarrowToWide(relative, text::PathBufferLength, record.path.c_str()) &&
+                      JoinPath(full, text::PathBufferLength, folder, relative);
         if (!formed || PathExists(full)) kept.push_back(std::move(record));
     }
     installed = std::move(kept);
 }
 
 void UpdateInstalledHashList(const char16_t* folder, const std::vector<HashListEntry>& update) {
-    char16_t path[PathBufferLength];
-    if (!JoinPath(path, PathBufferLength, folder, Utf16Name(HashListName).c_str())) return;
+    char16_t path[text::PathBufferLength];
+    if (!JoinPath(path, text::PathBufferLength, folder, Utf16Name(HashListName).c_str())) return;
 
     HashListHeader header;
     std::vector<HashListEntry> installed;
@@ -153,3 +158,5 @@ void UpdateInstalledHashList(const char16_t* folder, const std::vector<HashListE
     header.count = static_cast<uint32_t>(installed.size());
     WriteHashList(header, installed, path);
 }
+
+}  // namespace package

@@ -8,6 +8,8 @@
 
 #include "package/installation_names.h"
 
+namespace package {
+
 class CFileDX;
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "file layouts are read in place");
@@ -78,3 +80,5 @@ void PruneHashList(std::vector<HashListEntry>& installed, const char16_t* folder
 // Merges `update` into the list "zol.hvl" in `folder` and prunes it, writing the file
 // after each step. Nothing is written when the installed list cannot be loaded.
 void UpdateInstalledHashList(const char16_t* folder, const std::vector<HashListEntry>& update);
+
+}  // namespace package

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace package {
+
 // A folder held open from Open to Close, so that nobody can rename or delete it, or put a link
 // in its place, meanwhile (on Windows it is open without delete sharing; elsewhere the handle
 // keeps naming the same folder even if it is moved). Move-only. Every `name` below is one
@@ -51,3 +53,5 @@ private:
     intptr_t handle_ = -1;
     std::u16string path_;
 };
+
+}  // namespace package

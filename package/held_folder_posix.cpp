@@ -8,6 +8,8 @@
 #include "package/file.h"
 #include "package/native_path.h"
 
+namespace package {
+
 namespace {
 
 int Descriptor(const HeldFolder& folder) {
@@ -136,3 +138,5 @@ bool HeldFolder::CanReplace(const char16_t* name) const {
            fstatat(Descriptor(*this), native.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
            faccessat(Descriptor(*this), ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
+
+}  // namespace package

@@ -3,6 +3,8 @@
 #include "package/file.h"
 #include "platform/win32.h"
 
+namespace package {
+
 namespace {
 
 // The path of `name` inside the folder, which keeps naming it: a held folder cannot be renamed
@@ -106,3 +108,5 @@ bool HeldFolder::CanReplace(const char16_t* name) const {
     CloseHandle(handle);
     return true;
 }
+
+}  // namespace package

@@ -14,6 +14,8 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
+namespace package {
+
 namespace {
 
 constexpr uint32_t ChunkSize = 0x100000;
@@ -40,11 +42,12 @@ struct Installation {
 bool PlanPaths(Installation& installation) {
     for (const PlannedEntry& entry : installation.plan.entries) {
         EntryPaths paths;
-        char16_t name[PathBufferLength];
-        const bool converted = NarrowToWide(name, PathBufferLength, entry.destination.c_str());
+        char16_t name[text::PathBufferLength];
+        const bool converted =
+            text::NarrowToWide(name, text::PathBufferLength, entry.destination.c_str());
         if (entry.installed) {
-            char16_t temporary[PathBufferLength];
-            if (!converted || !JoinPath(temporary, PathBufferLength, installation.folder,
+            char16_t temporary[text::PathBufferLength];
+            if (!converted || !JoinPath(temporary, text::PathBufferLength, installation.folder,
                                         (std::u16string(name) + u".tmp").c_str()))
                 return false;
             paths.temporary = temporary;
@@ -197,3 +200,5 @@ ResultCode InstallPackage(const char16_t* programPath, const char16_t* folder,
     if (installation.journaled) DropJournal(installation.folder, installation.update.journal);
     return result;
 }
+
+}  // namespace package

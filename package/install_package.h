@@ -9,6 +9,8 @@
 
 #include "package/result_code.h"
 
+namespace package {
+
 // The entry's own progress runs from 0 to this.
 constexpr uint32_t EntryProgressRange = 65535;
 
@@ -37,3 +39,5 @@ public:
 // stopped returns PackageDamaged; the watcher knows why.
 ResultCode InstallPackage(const char16_t* programPath, const char16_t* folder,
                           InstallWatcher& watcher);
+
+}  // namespace package

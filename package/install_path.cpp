@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+namespace package {
+
 namespace {
 
 bool IsSeparator(char c) {
@@ -55,3 +57,5 @@ InstallPathProblem CheckInstallPath(const char* path) {
 bool IsSafeInstallPath(const char* path) {
     return CheckInstallPath(path) == InstallPathProblem::None;
 }
+
+}  // namespace package

@@ -2,6 +2,8 @@
 // that stays inside it and names files Windows allows.
 #pragma once
 
+namespace package {
+
 enum class InstallPathProblem {
     None,
     LeavesFolder,       // absolute, a drive or stream, an empty, "." or ".." component, a
@@ -17,3 +19,5 @@ InstallPathProblem CheckInstallPath(const char* path);
 
 // True when CheckInstallPath finds no problem.
 bool IsSafeInstallPath(const char* path);
+
+}  // namespace package

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace package {
+
 constexpr char HashListName[] = "zol.hvl";
 constexpr char UninstallListName[] = "uninst.lst";
 constexpr char JournalName[] = "update.journal";
@@ -14,3 +16,5 @@ constexpr char TemporarySuffix[] = ".tmp";
 inline std::u16string Utf16Name(const std::string& name) {
     return std::u16string(name.begin(), name.end());
 }
+
+}  // namespace package

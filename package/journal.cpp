@@ -4,6 +4,8 @@
 #include "package/installation_names.h"
 #include "package/safe_write.h"
 
+namespace package {
+
 void (*FileStepHook)() = nullptr;
 
 std::u16string InFolder(const char16_t* folder, const std::u16string& name) {
@@ -44,3 +46,5 @@ JournalState ReadJournal(const char16_t* folder, Journal& journal) {
     journal = std::move(read);
     return JournalState::Read;
 }
+
+}  // namespace package

@@ -8,6 +8,8 @@
 
 #include "package/journal_format.h"
 
+namespace package {
+
 // `name` (relative, `\` between folders) in `folder`, in the system's form.
 std::u16string InFolder(const char16_t* folder, const std::u16string& name);
 
@@ -31,3 +33,5 @@ JournalState ReadJournal(const char16_t* folder, Journal& journal);
 // and its recovery; null in the program. A test stops the process in it to play a crash.
 extern void (*FileStepHook)();
 void FileStep();
+
+}  // namespace package

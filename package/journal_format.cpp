@@ -10,6 +10,8 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
+namespace package {
+
 const std::u16string ListNames[2] = {Utf16Name(HashListName), Utf16Name(UninstallListName)};
 
 namespace {
@@ -151,7 +153,8 @@ bool IsJournalSound(const Journal& journal) {
     // Every name the update writes, each with its temporary file, as a package's entries are.
     std::vector<std::string> written;
     auto add = [&written](const std::u16string& name) {
-        std::optional<std::string> utf8 = WideToNarrow(name.c_str(), ConversionMode::ToUtf8);
+        std::optional<std::string> utf8 =
+            text::WideToNarrow(name.c_str(), text::ConversionMode::ToUtf8);
         if (!utf8 || utf8->size() != std::strlen(utf8->c_str()) ||
             !IsSafeInstallPath(utf8->c_str()))
             return false;
@@ -161,7 +164,7 @@ bool IsJournalSound(const Journal& journal) {
     for (const JournalMove& move : journal.moves) {
         if (!add(move.destination)) return false;
         // The update's hash list is read, never installed.
-        if (Lowercased(written.back()) == HashListName) return false;
+        if (text::Lowercased(written.back()) == HashListName) return false;
         if (move.aside.empty()) continue;
         if (!IsAsideOf(move.aside, move.destination) || !add(move.aside) ||
             (move.attributes & ~(KeptAttributes | AttributeNormal)) != 0)
@@ -173,3 +176,5 @@ bool IsJournalSound(const Journal& journal) {
             return false;
     return !FindWriteCollision(written);
 }
+
+}  // namespace package

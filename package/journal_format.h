@@ -9,6 +9,8 @@
 
 #include "package/installation_names.h"
 
+namespace package {
+
 // How far the update had come when the journal was last written.
 enum class JournalStage : uint32_t {
     Planned = 0,    // temporary files may exist; nothing else was touched
@@ -53,3 +55,5 @@ bool DecodeJournal(const std::string& bytes, Journal& journal);
 // installable path, no file named twice or reserved, each set-aside name and list copy its
 // own file's AsideName, and attributes within KeptAttributes (or FILE_ATTRIBUTE_NORMAL).
 bool IsJournalSound(const Journal& journal);
+
+}  // namespace package

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace package {
+
 // `path` as the system's bytes: UTF-8, with each lone surrogate U+DC80..U+DCFF turned back into
 // the byte it stands for. False for an empty path or another lone surrogate.
 bool ToNativePath(const char16_t* path, std::string* native);
@@ -24,3 +26,5 @@ inline bool IsReadOnly(const struct stat& info) {
 // The attributes GetAttributesAt reports for what lstat found; `followed` is stat's answer for
 // a link.
 uint32_t AttributesFromStat(const struct stat& info, const struct stat* followed);
+
+}  // namespace package

@@ -8,15 +8,17 @@
 #include "package/update_package.h"
 #include "text/encoding.h"
 
+namespace package {
+
 namespace {
 
 bool IsHashListName(const std::string& name) {
-    return Lowercased(name) == HashListName;
+    return text::Lowercased(name) == HashListName;
 }
 
 // A destination as Windows tells names apart: ASCII case folded, either slash the same.
 std::string DestinationKey(const std::string& destination) {
-    std::string key = Lowercased(destination);
+    std::string key = text::Lowercased(destination);
     for (char& c : key)
         if (c == '/') c = '\\';
     return key;
@@ -115,3 +117,5 @@ PlanProblem CheckPackagePlan(const PackagePlan& plan, size_t* entry) {
     }
     return plan.entries.size() > MaximumEntries ? PlanProblem::TooManyEntries : PlanProblem::None;
 }
+
+}  // namespace package

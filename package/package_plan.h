@@ -13,6 +13,8 @@
 #include "package/archive_format.h"
 #include "package/hash_list.h"
 
+namespace package {
+
 class CFileDX;
 
 struct PlannedEntry {
@@ -59,3 +61,5 @@ bool ReadPackagePlan(CFileDX& file, PackagePlan& plan);
 // Destinations are compared as Windows compares names: apart from ASCII case and the kind
 // of slash. An entry's temporary file ("<destination>.tmp") counts as a file it writes.
 PlanProblem CheckPackagePlan(const PackagePlan& plan, size_t* entry = nullptr);
+
+}  // namespace package

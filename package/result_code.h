@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace package {
+
 // Outcome of an installation; after one ran it is also the process exit code.
 enum class ResultCode : int32_t {
     Ok = 0,
@@ -36,3 +38,5 @@ constexpr int ExitCode(ResultCode code) {
 constexpr int ExitCode(StartupExitCode code) {
     return static_cast<int>(code);
 }
+
+}  // namespace package

@@ -4,6 +4,8 @@
 
 #include "package/file.h"
 
+namespace package {
+
 namespace {
 
 void Step(const SafeWrite& how) {
@@ -45,3 +47,5 @@ bool ReadWholeFile(const char16_t* path, std::string& bytes, uint64_t limit) {
     }
     return size == 0 || file.Read(&bytes[0], static_cast<uint32_t>(size)) == size;
 }
+
+}  // namespace package

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace package {
+
 // How WriteFileSafely puts the new file in place.
 struct SafeWrite {
     bool replace = true;       // over the old file, or only where no file stands
@@ -22,3 +24,5 @@ bool WriteFileSafely(const char16_t* path, const void* bytes, size_t size, SafeW
 // Reads the whole file at `path` into `bytes`; false when it cannot be opened or read in
 // full, or holds more than `limit` bytes.
 bool ReadWholeFile(const char16_t* path, std::string& bytes, uint64_t limit);
+
+}  // namespace package

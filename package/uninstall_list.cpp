@@ -9,13 +9,15 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
+namespace package {
+
 namespace {
 
 std::string Normalised(std::string text) {
     // A line already in UTF-8 or ASCII is copied unchanged; code page 932 is converted.
-    std::optional<std::string> utf8 = ConvertText(text.c_str(), ConversionMode::ToUtf8);
+    std::optional<std::string> utf8 = text::ConvertText(text.c_str(), text::ConversionMode::ToUtf8);
     if (utf8) text = std::move(*utf8);
-    LowercaseText(&text[0]);
+    text::LowercaseText(&text[0]);
     return text;
 }
 
@@ -71,8 +73,8 @@ bool WriteUninstallList(const char16_t* path, const UninstallList& lists) {
 }
 
 bool UpdateUninstallList(const char16_t* folder, const std::vector<std::u16string>& installNames) {
-    char16_t path[PathBufferLength];
-    if (!JoinPath(path, PathBufferLength, folder, Utf16Name(UninstallListName).c_str()))
+    char16_t path[text::PathBufferLength];
+    if (!JoinPath(path, text::PathBufferLength, folder, Utf16Name(UninstallListName).c_str()))
         return false;
 
     // A list built from part of the file would lose the rest when written back.
@@ -88,10 +90,13 @@ bool UpdateUninstallList(const char16_t* folder, const std::vector<std::u16strin
 
     for (const std::u16string& name : installNames) {
         if (name.empty()) continue;
-        std::optional<std::string> utf8 = WideToNarrow(name.c_str(), ConversionMode::ToUtf8);
+        std::optional<std::string> utf8 =
+            text::WideToNarrow(name.c_str(), text::ConversionMode::ToUtf8);
         if (!utf8) return false;
-        LowercaseText(&(*utf8)[0]);
+        text::LowercaseText(&(*utf8)[0]);
         lists.AddFileLine(std::move(*utf8));
     }
     return WriteUninstallList(path, lists);
 }
+
+}  // namespace package

@@ -7,6 +7,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace package {
+
 struct UninstallEntry {
     std::string text;  // normalised: UTF-8, ASCII letters in lower case
 };
@@ -37,3 +39,5 @@ bool WriteUninstallList(const char16_t* path, const UninstallList& lists);
 // missing, cannot be read in full, holds bytes behind an early 0 byte, or cannot be
 // written.
 bool UpdateUninstallList(const char16_t* folder, const std::vector<std::u16string>& installNames);
+
+}  // namespace package

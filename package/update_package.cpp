@@ -8,9 +8,11 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
+namespace package {
+
 bool ReadPackageTitle(char16_t* title) {
-    char16_t path[PathBufferLength];
-    if (!GetProgramPath(path, PathBufferLength)) return false;
+    char16_t path[text::PathBufferLength];
+    if (!GetProgramPath(path, text::PathBufferLength)) return false;
     return ReadPackageTitle(path, title);
 }
 
@@ -24,7 +26,7 @@ bool ReadPackageTitle(const char16_t* programPath, char16_t* title) {
     if (!file.Seek(PackageOffset) || file.Read(header, sizeof header) != sizeof header)
         return false;
     if (std::memchr(header, 0, sizeof header) == nullptr) return false;
-    return NarrowToWide(title, TitleCapacity, header);
+    return text::NarrowToWide(title, TitleCapacity, header);
 }
 
 namespace {
@@ -66,7 +68,7 @@ bool ReadArchiveIndex(ArchiveHeader& header, std::vector<ArchiveEntry>& entries,
     for (uint32_t i = 0; i < read.count; ++i) {
         const char* entry = index.get() + uint64_t{i} * layout->entrySize;
         if (std::memchr(entry, 0, layout->nameSize) == nullptr) return false;
-        std::optional<std::string> name = ConvertText(entry, ConversionMode::ToUtf8);
+        std::optional<std::string> name = text::ConvertText(entry, text::ConversionMode::ToUtf8);
         if (!name) return false;
         records[i].name = std::move(*name);
         records[i].offset = dataArea + LoadLE32(entry + layout->offsetField);
@@ -77,3 +79,5 @@ bool ReadArchiveIndex(ArchiveHeader& header, std::vector<ArchiveEntry>& entries,
     entries = std::move(records);
     return true;
 }
+
+}  // namespace package

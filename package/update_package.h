@@ -7,6 +7,8 @@
 
 #include "package/archive_format.h"
 
+namespace package {
+
 class CFileDX;
 
 struct ArchiveEntry {
@@ -26,3 +28,5 @@ bool ReadPackageTitle(const char16_t* programPath, char16_t* title);
 // the data area. False, with both outputs untouched, on a short read, an unknown magic, a
 // count whose index cannot fit in the rest of the file, or a name without its terminator.
 bool ReadArchiveIndex(ArchiveHeader& header, std::vector<ArchiveEntry>& entries, CFileDX& file);
+
+}  // namespace package

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+namespace text {
+
 constexpr unsigned CodePage932 = 932;
 constexpr unsigned CodePageUtf8 = 65001;
 
@@ -16,3 +18,5 @@ size_t CodePageToWide(unsigned codePage, const char* input, size_t length, char1
 // The same from `length` UTF-16 units to `codePage`.
 size_t WideToCodePage(unsigned codePage, const char16_t* input, size_t length, char* output,
                       size_t capacity);
+
+}  // namespace text

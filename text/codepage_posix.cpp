@@ -12,6 +12,8 @@
 
 #include "text/codepage.h"
 
+namespace text {
+
 namespace {
 
 // char16_t buffers are handed to iconv as bytes, so the UTF-16 side uses host order.
@@ -177,3 +179,5 @@ size_t WideToCodePage(unsigned codePage, const char16_t* input, size_t length, c
     return Convert(CodePageName(codePage), Utf16Name, reinterpret_cast<const char*>(input),
                    length * sizeof(char16_t), output, capacity, substitute, FromUtf16);
 }
+
+}  // namespace text

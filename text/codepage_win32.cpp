@@ -2,8 +2,10 @@
 // substitutes invalid or unmappable characters itself instead of failing.
 #include <climits>
 
-#include "text/codepage.h"
 #include "platform/win32.h"
+#include "text/codepage.h"
+
+namespace text {
 
 size_t CodePageToWide(unsigned codePage, const char* input, size_t length, char16_t* output,
                       size_t capacity) {
@@ -35,3 +37,5 @@ size_t WideToCodePage(unsigned codePage, const char16_t* input, size_t length, c
     }
     return static_cast<size_t>(needed);
 }
+
+}  // namespace text

@@ -5,6 +5,8 @@
 #include "text/codepage.h"
 #include "text/encoding.h"
 
+namespace text {
+
 namespace {
 
 unsigned SourceCodePage(const char* text) {
@@ -111,3 +113,5 @@ bool ConvertText(char* destination, size_t capacity, const char* text, Conversio
     if (!wide) return false;
     return WideToNarrow(destination, capacity, wide->c_str(), mode);
 }
+
+}  // namespace text

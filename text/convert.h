@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+namespace text {
+
 // Target of WideToNarrow and ConvertText.
 enum class ConversionMode : uint32_t {
     ToCodePage932 = 0,
@@ -27,3 +29,5 @@ bool WideToNarrow(char* destination, size_t capacity, const char16_t* text, Conv
 // encoding, is copied unchanged.
 std::optional<std::string> ConvertText(const char* text, ConversionMode mode);
 bool ConvertText(char* destination, size_t capacity, const char* text, ConversionMode mode);
+
+}  // namespace text

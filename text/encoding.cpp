@@ -1,5 +1,7 @@
 #include "text/encoding.h"
 
+namespace text {
+
 namespace {
 
 constexpr uint32_t ReplacementCharacter = 0xFFFD;
@@ -165,3 +167,5 @@ std::string Lowercased(std::string text) {
     LowercaseText(&text[0]);
     return text;
 }
+
+}  // namespace text

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace text {
+
 // Capacity of every path and name buffer, terminator included: UTF-16 units for UTF-16
 // buffers, bytes for byte buffers.
 constexpr size_t PathBufferLength = 780;
@@ -63,3 +65,5 @@ char* LowercaseText(char* text);
 
 // A copy of `text` with single-byte A-Z folded, as LowercaseText does.
 std::string Lowercased(std::string text);
+
+}  // namespace text

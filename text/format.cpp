@@ -2,6 +2,8 @@
 
 #include <climits>
 
+namespace text {
+
 namespace {
 
 // Walks the format once; with `destination` null it only counts. Returns the length
@@ -57,3 +59,5 @@ int FormatNarrow(char* destination, size_t capacity, const char* format,
                  std::initializer_list<const char*> arguments) {
     return Format(destination, capacity, format, arguments);
 }
+
+}  // namespace text

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <initializer_list>
 
+namespace text {
+
 int FormatWide(char16_t* destination, size_t capacity, const char16_t* format,
                std::initializer_list<const char16_t*> arguments);
 int FormatNarrow(char* destination, size_t capacity, const char* format,
@@ -24,3 +26,5 @@ int FormatNarrow(char (&destination)[N], const char* format,
                  std::initializer_list<const char*> arguments) {
     return FormatNarrow(destination, N, format, arguments);
 }
+
+}  // namespace text

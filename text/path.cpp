@@ -3,6 +3,8 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
+namespace text {
+
 namespace {
 
 struct Span {
@@ -93,3 +95,5 @@ void SplitPathUtf8(char* drive, char* folder, char* name, char* extension, const
         }
     }
 }
+
+}  // namespace text

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+namespace text {
+
 // Limits of the parts, in UTF-16 units with the terminator.
 constexpr size_t DriveLimit = 3;
 constexpr size_t FolderLimit = 256;
@@ -18,3 +20,5 @@ void SplitPathWide(const char* path, char16_t* drive, char16_t* folder, char16_t
 
 // The same, each requested part written in UTF-8 to a buffer of PathBufferLength bytes.
 void SplitPathUtf8(char* drive, char* folder, char* name, char* extension, const char* path);
+
+}  // namespace text

@@ -5,6 +5,8 @@
 
 #include "platform/scoped_handle.h"
 
+namespace updater {
+
 HHOOK MessageBoxHook = nullptr;
 
 namespace {
@@ -156,3 +158,5 @@ void FitTextToWidth(wchar_t* output, const wchar_t* text, HDC dc, int maxWidth) 
         }
     }
 }
+
+}  // namespace updater

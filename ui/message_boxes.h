@@ -4,6 +4,8 @@
 
 #include "platform/win32.h"
 
+namespace updater {
+
 // Yes and No with a question icon, No the default. The MessageBoxW result (IDYES, IDNO, or 0
 // when the box could not be shown).
 int AskYesNo(HWND owner, const wchar_t* caption, const wchar_t* text);
@@ -35,3 +37,5 @@ int CaptionTextWidth(HWND window);
 // draws no wider than `maxWidth`, to `output`, which must hold wcslen(text) + 3 units. With a
 // negative width, or when no form fits, the whole text.
 void FitTextToWidth(wchar_t* output, const wchar_t* text, HDC dc, int maxWidth);
+
+}  // namespace updater

@@ -1,5 +1,7 @@
 #include "ui/monitors.h"
 
+namespace updater {
+
 std::vector<MonitorEntry> MonitorList;
 
 void BuildMonitorList() {
@@ -44,3 +46,5 @@ void CenterWindowOnMonitor(HWND window) {
     SetWindowPos(window, HWND_TOP, static_cast<int32_t>(x), static_cast<int32_t>(y), 0, 0,
                  SWP_NOSIZE);
 }
+
+}  // namespace updater

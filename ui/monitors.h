@@ -7,6 +7,8 @@
 
 #include "platform/win32.h"
 
+namespace updater {
+
 struct MonitorEntry {
     int32_t index;  // 0 for the first monitor reported, then one more for each later one
     RECT rect;      // as the enumeration reports it, in virtual-screen coordinates
@@ -32,3 +34,5 @@ void FreeMonitorList();
 // first monitor in the list, counted from the virtual screen's origin, and to the top of the
 // Z order.
 void CenterWindowOnMonitor(HWND window);
+
+}  // namespace updater

@@ -4,6 +4,7 @@
 
 #include "app/resource.h"
 
+
 namespace {
 
 constexpr wchar_t InstallationKey[] = L"Software\\NORTHELM\\Lumenfall";

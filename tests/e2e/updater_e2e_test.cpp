@@ -13,6 +13,8 @@
 #include "package/hash_list.h"
 #include "tools/upkg/commands.h"
 
+using namespace upkg;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -3,6 +3,8 @@
 #include "fuzz_file.h"
 #include "package/update_package.h"
 
+using namespace package;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::u16string path = FuzzScratchPath("archive_index_fuzz");
     CFileDX file;

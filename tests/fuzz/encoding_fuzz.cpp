@@ -6,6 +6,8 @@
 
 #include "text/encoding.h"
 
+using namespace text;
+
 namespace {
 
 void Check(bool condition) {

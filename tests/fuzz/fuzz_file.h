@@ -15,10 +15,10 @@ inline std::u16string FuzzScratchPath(const char* name) {
 }
 
 // Writes `data` to `path` and opens it for reading.
-inline bool OpenFuzzInput(CFileDX& file, const std::u16string& path, const uint8_t* data,
+inline bool OpenFuzzInput(package::CFileDX& file, const std::u16string& path, const uint8_t* data,
                           size_t size) {
-    CFileDX out;
-    if (!out.OpenForWrite(path.c_str(), CreateOrTruncate)) return false;
+    package::CFileDX out;
+    if (!out.OpenForWrite(path.c_str(), package::CreateOrTruncate)) return false;
     if (size != 0 && out.Write(data, static_cast<uint32_t>(size)) != size) return false;
     out.Close();
     return file.OpenForRead(path.c_str());

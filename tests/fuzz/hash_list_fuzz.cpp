@@ -4,6 +4,8 @@
 #include "fuzz_file.h"
 #include "package/hash_list.h"
 
+using namespace package;
+
 // Whatever reads must also write, and what was written must read back with the same
 // header and no more records.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -3,6 +3,8 @@
 #include "package/checksum.h"
 #include "package/journal_format.h"
 
+using namespace package;
+
 // A journal without its checksum, added here so that the fuzzer reaches the fields: what
 // decodes is judged, and encodes to bytes that decode to the same journal.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

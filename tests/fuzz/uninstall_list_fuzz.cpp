@@ -3,6 +3,8 @@
 
 #include "package/uninstall_list.h"
 
+using namespace package;
+
 // Parsing what was written gives the same lists: the written form is a fixed point.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -9,6 +9,8 @@
 
 #include "package/checksum_paths.h"
 
+using namespace package;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

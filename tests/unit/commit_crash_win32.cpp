@@ -9,6 +9,8 @@
 #include "package/install_package.h"
 #include "platform/win32.h"
 
+using namespace package;
+
 namespace {
 
 constexpr UINT Ended = 99;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace text;
+
 namespace {
 
 constexpr ConversionMode To932 = ConversionMode::ToCodePage932, ToUtf8 = ConversionMode::ToUtf8;

@@ -5,6 +5,8 @@
 #include <string>
 #include <tuple>
 
+using namespace text;
+
 namespace {
 
 TEST(Encoding, ClassifiesAtTheBoundaries) {

@@ -4,6 +4,8 @@
 
 #include "fixtures.h"
 
+using namespace package;
+
 TEST(FileTest, PositionsBeyondFourGigabytes) {
     ScratchFolder folder;
     const int64_t fourGiB = int64_t{1} << 32;

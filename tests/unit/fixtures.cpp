@@ -18,6 +18,9 @@
 #include <sys/resource.h>
 #endif
 
+using namespace package;
+using namespace upkg;
+
 namespace fs = std::filesystem;
 
 Bytes ToBytes(const std::string& text) {

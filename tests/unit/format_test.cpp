@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+using namespace text;
+
 namespace {
 
 // Formats `format` with up to two arguments (null: absent) into 20 bytes marked '#', of

@@ -7,6 +7,8 @@
 #include "fixtures.h"
 #include "package/file.h"
 
+using namespace package;
+
 namespace {
 
 HashListHeader Header(const char* magic, uint32_t count, uint32_t reserved = 0) {

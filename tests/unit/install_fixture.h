@@ -25,12 +25,13 @@ protected:
         PutFiles(game_, files);
     }
     // Installs unattended.
-    virtual ResultCode Install() {
-        InstallWatcher unattended;
-        return InstallPackage(program_.u16string().c_str(), game_.u16string().c_str(), unattended);
+    virtual package::ResultCode Install() {
+        package::InstallWatcher unattended;
+        return package::InstallPackage(program_.u16string().c_str(), game_.u16string().c_str(),
+                                       unattended);
     }
     // The result, and the installation folder exactly as it was.
-    void ExpectRefusedUnchanged(ResultCode expected) {
+    void ExpectRefusedUnchanged(package::ResultCode expected) {
         const Tree before = Snapshot(game_);
         EXPECT_EQ(Install(), expected);
         EXPECT_EQ(Snapshot(game_), before);
@@ -46,7 +47,7 @@ inline int Steps = 0;
 
 // Where this process sets the file `name` aside.
 inline std::filesystem::path AsideIn(const std::filesystem::path& folder, const std::string& name) {
-    return folder / (name + "." + std::to_string(CurrentProcessId()) + ".old");
+    return folder / (name + "." + std::to_string(package::CurrentProcessId()) + ".old");
 }
 
 // A link to the folder `target` at `link` (a reparse point to Windows), unless one is there.

@@ -5,6 +5,8 @@
 #include "package/commit.h"
 #include "package/install_package.h"
 
+using namespace package;
+
 namespace fs = std::filesystem;
 
 void MakeFolderLink(const fs::path& link, const fs::path& target) {

@@ -2,6 +2,8 @@
 #include "package/file.h"
 #include "platform/win32.h"
 
+using namespace package;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using namespace package;
+
 TEST(InstallPathTest, OnlyRelativePathsInsideTheFolderAreSafe) {
     const std::vector<const char*> safe[] = {
         {"data01000.arc", "Archive\\data01000.arc", "Archive/Sub/x.arc", ".hidden"},

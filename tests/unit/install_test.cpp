@@ -9,6 +9,8 @@
 #include "package/hash_list.h"
 #include "package/journal.h"
 
+using namespace package;
+
 namespace fs = std::filesystem;
 
 namespace {

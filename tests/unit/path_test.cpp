@@ -6,6 +6,8 @@
 
 #include "text/encoding.h"
 
+using namespace text;
+
 namespace {
 
 // The four parts joined by '|'. Every output starts dirty, so an output left unwritten shows.

@@ -6,6 +6,8 @@
 
 #include "fixtures.h"
 
+using namespace package;
+
 namespace {
 
 // Parses `text` and returns the written form, as a rewrite without new names would.

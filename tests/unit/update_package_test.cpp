@@ -8,6 +8,8 @@
 #include "fixtures.h"
 #include "package/file.h"
 
+using namespace package;
+
 namespace {
 
 // Titles in either encoding; short or unterminated headers leave the buffer untouched.

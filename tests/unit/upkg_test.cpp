@@ -24,6 +24,9 @@
 #include "tools/upkg/report.h"
 #include "tools/upkg/stream.h"
 
+using namespace package;
+using namespace upkg;
+
 namespace fs = std::filesystem;
 
 namespace {

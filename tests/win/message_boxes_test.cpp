@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+using namespace updater;
+
 namespace {
 
 std::wstring TextOf(HWND window) {

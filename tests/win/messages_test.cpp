@@ -4,6 +4,8 @@
 
 #include "app/updater_state.h"
 
+using namespace updater;
+
 // The texts themselves are read off the real boxes by the end-to-end runs.
 TEST(Messages, EveryIdHasTextInBothLanguagesAndUnknownIdsAreEmpty) {
     for (int32_t language : {LanguageEnglish, LanguageJapanese}) {

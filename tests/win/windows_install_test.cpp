@@ -11,6 +11,9 @@
 #include "package/file.h"
 #include "package/hash_list.h"
 
+using namespace package;
+using namespace updater;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -1,5 +1,7 @@
 #include "tools/upkg/arguments.h"
 
+namespace upkg {
+
 namespace {
 
 const KnownOption CommonOptions[] = {
@@ -114,3 +116,5 @@ bool ParseArguments(const std::vector<std::string>& words, const std::vector<Kno
     out = std::move(read);
     return true;
 }
+
+}  // namespace upkg

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace upkg {
+
 struct KnownOption {
     const char* name;       // "--title"
     const char* shortName;  // "-o", or nullptr
@@ -35,3 +37,5 @@ struct Arguments {
 // flag, --help or -h given as a value, or --quiet with --verbose.
 bool ParseArguments(const std::vector<std::string>& words, const std::vector<KnownOption>& options,
                     Arguments& out, std::string& error);
+
+}  // namespace upkg

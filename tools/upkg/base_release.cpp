@@ -13,6 +13,8 @@
 #include "tools/upkg/stored_text.h"
 #include "tools/upkg/stream.h"
 
+namespace upkg {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -22,15 +24,15 @@ bool StartsWith(const char* bytes, const char* magic, size_t size) {
 }
 
 // True when the file holds an archive where an update program keeps it.
-bool HoldsArchive(CFileDX& file) {
-    char magic[ArchiveMagicSize];
-    return file.Seek(ArchiveOffset) && file.Read(magic, sizeof magic) == sizeof magic &&
-           (StartsWith(magic, Arc20Magic, ArchiveMagicSize) ||
-            StartsWith(magic, PackFileMagic, ArchiveMagicSize));
+bool HoldsArchive(package::CFileDX& file) {
+    char magic[package::ArchiveMagicSize];
+    return file.Seek(package::ArchiveOffset) && file.Read(magic, sizeof magic) == sizeof magic &&
+           (StartsWith(magic, package::Arc20Magic, package::ArchiveMagicSize) ||
+            StartsWith(magic, package::PackFileMagic, package::ArchiveMagicSize));
 }
 
 bool FoldFile(SourceFile& file, Progress& progress, std::string& error) {
-    CFileDX in;
+    package::CFileDX in;
     if (!OpenListed(file, in, error)) return false;
     if (StreamWithChecksum(in, file.size, nullptr, file.checksum, progress) == StreamResult::Done) {
         file.checksumKnown = true;
@@ -45,9 +47,9 @@ bool FoldFile(SourceFile& file, Progress& progress, std::string& error) {
 void CountWhatStays(const BuildRequest& request, const BaseRelease& base,
                     const std::vector<SourceFile>& all, const std::vector<SourceFile>& packed,
                     BuildSummary& summary) {
-    for (const HashListEntry& record : base.records) {
+    for (const package::HashListEntry& record : base.records) {
         const bool inSource = std::any_of(all.begin(), all.end(), [&](const SourceFile& file) {
-            return HashPathsEqual(record.path, file.relative);
+            return package::HashPathsEqual(record.path, file.relative);
         });
         if (inSource) continue;
         ++summary.leftInstalled;
@@ -57,7 +59,7 @@ void CountWhatStays(const BuildRequest& request, const BaseRelease& base,
     }
     for (const SourceFile& file : packed) {
         const size_t bytes = StoreAsCodePage932(file.relative).value_or(file.relative).size();
-        if (!base.v1List || bytes < HashRecordSizeV1 - 8) continue;
+        if (!base.v1List || bytes < package::HashRecordSizeV1 - 8) continue;
         ++summary.unrecorded;
         if (request.verbose)
             std::printf(
@@ -67,28 +69,30 @@ void CountWhatStays(const BuildRequest& request, const BaseRelease& base,
     }
 }
 
-bool IsUnchanged(const std::vector<HashListEntry>& base, const SourceFile& file) {
+bool IsUnchanged(const std::vector<package::HashListEntry>& base, const SourceFile& file) {
     // The updater's merge gives a new record to the first one with an equal path.
-    for (const HashListEntry& record : base)
-        if (HashPathsEqual(record.path, file.relative)) return record.value == file.checksum;
+    for (const package::HashListEntry& record : base)
+        if (package::HashPathsEqual(record.path, file.relative))
+            return record.value == file.checksum;
     return false;
 }
 
 }  // namespace
 
 BuildResult LoadBaseRelease(const std::string& path, BaseRelease& base, std::string& error) {
-    CFileDX file;
-    if (!file.OpenForRead(FromSystemPath(fs::u8path(path)).c_str())) {
+    package::CFileDX file;
+    if (!file.OpenForRead(package::FromSystemPath(fs::u8path(path)).c_str())) {
         error = "cannot open the base " + Quoted(path) + ": " + file.LastErrorText();
         return BuildResult::WriteFailed;
     }
-    char magic[HashListMagicSize];
+    char magic[package::HashListMagicSize];
     if (file.Read(magic, sizeof magic) == sizeof magic &&
-        (StartsWith(magic, HashListMagicV2, HashListMagicSize) ||
-         StartsWith(magic, HashListMagicV1, HashListMagicSize))) {
-        HashListHeader header;
-        base.v1List = StartsWith(magic, HashListMagicV1, HashListMagicSize);
-        if (file.Seek(0) && ReadHashList(header, base.records, file)) return BuildResult::Ok;
+        (StartsWith(magic, package::HashListMagicV2, package::HashListMagicSize) ||
+         StartsWith(magic, package::HashListMagicV1, package::HashListMagicSize))) {
+        package::HashListHeader header;
+        base.v1List = StartsWith(magic, package::HashListMagicV1, package::HashListMagicSize);
+        if (file.Seek(0) && package::ReadHashList(header, base.records, file))
+            return BuildResult::Ok;
         error = "the hash list " + Quoted(path) + " cannot be read";
         return BuildResult::WriteFailed;
     }
@@ -131,3 +135,5 @@ BuildResult LeaveOutUnchanged(const BuildRequest& request, const BaseRelease& ba
             " has the checksum that " + Quoted(request.base) + " records";
     return BuildResult::Refused;
 }
+
+}  // namespace upkg

@@ -9,8 +9,10 @@
 #include "tools/upkg/build.h"
 #include "tools/upkg/source_files.h"
 
+namespace upkg {
+
 struct BaseRelease {
-    std::vector<HashListEntry> records;  // what it leaves in the installation's list
+    std::vector<package::HashListEntry> records;  // what it leaves in the installation's list
     bool v1List = false;  // an installation's list of the first version: paths of at most 55 bytes
 };
 
@@ -26,3 +28,5 @@ BuildResult LoadBaseRelease(const std::string& path, BaseRelease& base, std::str
 BuildResult LeaveOutUnchanged(const BuildRequest& request, const BaseRelease& base,
                               std::vector<SourceFile>& files, BuildSummary& summary,
                               std::string& error);
+
+}  // namespace upkg

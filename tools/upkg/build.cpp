@@ -17,6 +17,8 @@
 #include "tools/upkg/temporary_file.h"
 #include "tools/upkg/windows_program.h"
 
+namespace upkg {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,17 +27,18 @@ constexpr uint64_t Maximum32 = 0xFFFFFFFF;
 
 uint64_t HashListSize(const PackageLayout& layout, const std::vector<SourceFile>& files,
                       bool hashList) {
-    return hashList ? sizeof(HashListHeader) + uint64_t{layout.recordSize} * files.size() : 0;
+    return hashList ? sizeof(package::HashListHeader) + uint64_t{layout.recordSize} * files.size()
+                    : 0;
 }
 
-bool WriteAll(CFileDX& out, const void* data, uint64_t length) {
+bool WriteAll(package::CFileDX& out, const void* data, uint64_t length) {
     return length == 0 || (length <= Maximum32 && out.Write(data, static_cast<uint32_t>(length)) ==
                                                       static_cast<uint32_t>(length));
 }
 
 // Copies one file into the output, folding its checksum on the way.
 bool CopyFile(SourceFile& file, TemporaryFile& output, Progress& progress, std::string& error) {
-    CFileDX in;
+    package::CFileDX in;
     const std::string shown = Quoted(file.path);
     if (!OpenListed(file, in, error)) return false;
     uint64_t checksum = 0;
@@ -60,20 +63,20 @@ bool CopyFile(SourceFile& file, TemporaryFile& output, Progress& progress, std::
 
 // The stub padded to the package offset, with room for the package header after it.
 BuildResult ReadStub(const BuildRequest& request, std::vector<uint8_t>& image, std::string& error) {
-    CFileDX stub;
+    package::CFileDX stub;
     uint64_t size = 0;
     const std::string shown = "the stub " + Quoted(request.stub);
-    if (!stub.OpenForRead(FromSystemPath(fs::u8path(request.stub)).c_str()) ||
+    if (!stub.OpenForRead(package::FromSystemPath(fs::u8path(request.stub)).c_str()) ||
         !stub.GetFullSize(&size)) {
         error = "cannot read " + shown + ": " + stub.LastErrorText();
         return BuildResult::WriteFailed;
     }
-    if (size > PackageOffset) {
+    if (size > package::PackageOffset) {
         error = shown + " is " + std::to_string(size) + " bytes; at most " +
-                std::to_string(PackageOffset) + " fit before the package";
+                std::to_string(package::PackageOffset) + " fit before the package";
         return BuildResult::Refused;
     }
-    image.assign(PackageOffset + PackageHeaderSize, 0);
+    image.assign(package::PackageOffset + package::PackageHeaderSize, 0);
     if (size != 0 && stub.Read(image.data(), static_cast<uint32_t>(size)) != size) {
         error = "cannot read " + shown + ": " + ReadProblem(stub);
         return BuildResult::WriteFailed;
@@ -96,12 +99,12 @@ bool PutTitle(const std::string& text, std::vector<uint8_t>& image, std::string&
         error = "the title " + Quoted(text) + " is not valid text";
         return false;
     }
-    if (title->size() >= PackageHeaderSize) {
+    if (title->size() >= package::PackageHeaderSize) {
         error = "the title is " + std::to_string(title->size()) + " bytes once encoded; at most " +
-                std::to_string(PackageHeaderSize - 1) + " fit";
+                std::to_string(package::PackageHeaderSize - 1) + " fit";
         return false;
     }
-    std::memcpy(&image[PackageOffset], title->data(), title->size());
+    std::memcpy(&image[package::PackageOffset], title->data(), title->size());
     return true;
 }
 
@@ -156,20 +159,20 @@ namespace {
 bool LayOutIndex(const PackageLayout& layout, const std::vector<SourceFile>& files, bool hashList,
                  std::vector<char>& index, std::string& error) {
     const size_t count = files.size() + (hashList ? 1 : 0);
-    index.assign(sizeof(ArchiveHeader) + count * layout.index.entrySize, 0);
-    ArchiveHeader header;
-    std::memcpy(header.magic, layout.index.magic, ArchiveMagicSize);
+    index.assign(sizeof(package::ArchiveHeader) + count * layout.index.entrySize, 0);
+    package::ArchiveHeader header;
+    std::memcpy(header.magic, layout.index.magic, package::ArchiveMagicSize);
     header.count = static_cast<uint32_t>(count);
     std::memcpy(index.data(), &header, sizeof header);
     uint64_t offset = 0;
     auto addEntry = [&](size_t i, const std::string& storedName, uint64_t size) {
-        char* entry = index.data() + sizeof(ArchiveHeader) + i * layout.index.entrySize;
+        char* entry = index.data() + sizeof(package::ArchiveHeader) + i * layout.index.entrySize;
         std::memcpy(entry, storedName.data(), storedName.size());
         const uint32_t fields[2] = {static_cast<uint32_t>(offset), static_cast<uint32_t>(size)};
         std::memcpy(entry + layout.index.offsetField, fields, sizeof fields);
         offset += size;
     };
-    if (hashList) addEntry(0, PackagedHashListName, HashListSize(layout, files, hashList));
+    if (hashList) addEntry(0, package::PackagedHashListName, HashListSize(layout, files, hashList));
     for (size_t i = 0; i < files.size(); ++i) {
         if (files[i].size > Maximum32 || offset > Maximum32) {
             error = Quoted(files[i].relative) + ": the package would pass 4 GiB";
@@ -178,7 +181,7 @@ bool LayOutIndex(const PackageLayout& layout, const std::vector<SourceFile>& fil
         addEntry(i + (hashList ? 1 : 0), files[i].storedName, files[i].size);
     }
     // The updater takes the file's size as 32 bits, so the whole program must stay below 4 GiB.
-    const uint64_t total = ArchiveOffset + index.size() + offset;
+    const uint64_t total = package::ArchiveOffset + index.size() + offset;
     if (total > Maximum32) {
         error = "the update program would be " + std::to_string(total) + " bytes; at most " +
                 std::to_string(Maximum32) + " are possible";
@@ -190,12 +193,12 @@ bool LayOutIndex(const PackageLayout& layout, const std::vector<SourceFile>& fil
 // The hash list's bytes, once every file's checksum is known.
 bool EncodeRecords(const PackageLayout& layout, const std::vector<SourceFile>& files,
                    std::vector<char>& bytes) {
-    HashListHeader listHeader{};
-    std::memcpy(listHeader.magic, layout.hashListMagic, HashListMagicSize);
+    package::HashListHeader listHeader{};
+    std::memcpy(listHeader.magic, layout.hashListMagic, package::HashListMagicSize);
     listHeader.count = static_cast<uint32_t>(files.size());
-    std::vector<HashListEntry> records;
+    std::vector<package::HashListEntry> records;
     for (const SourceFile& file : files) records.push_back({file.relative, file.checksum});
-    return EncodeHashList(listHeader, records, bytes) &&
+    return package::EncodeHashList(listHeader, records, bytes) &&
            bytes.size() == HashListSize(layout, files, true);
 }
 
@@ -223,12 +226,13 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
     const bool hashList = request.hashList != HashListVersion::None;
     const fs::path target = fs::u8path(request.output);
     const fs::path folderPath = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    HeldFolder folder;  // the publisher's to choose, a link included
-    if (!folder.Open(FromSystemPath(folderPath).c_str(), HeldFolder::Links::Follow)) {
-        error = "cannot write " + Quoted(request.output) + ": " + SystemErrorText();
+    package::HeldFolder folder;  // the publisher's to choose, a link included
+    if (!folder.Open(package::FromSystemPath(folderPath).c_str(),
+                     package::HeldFolder::Links::Follow)) {
+        error = "cannot write " + Quoted(request.output) + ": " + package::SystemErrorText();
         return BuildResult::WriteFailed;
     }
-    TemporaryFile output(folder, FromSystemPath(target.filename()), request.output);
+    TemporaryFile output(folder, package::FromSystemPath(target.filename()), request.output);
     if (!output.Create(error)) return BuildResult::WriteFailed;
     const std::vector<uint8_t> reserved(HashListSize(layout, files, hashList), 0);
     uint64_t dataBytes = 0;
@@ -247,7 +251,7 @@ BuildResult WriteProgram(const BuildRequest& request, const std::vector<uint8_t>
         error = "a path did not fit the hash list";
         return BuildResult::Refused;
     }
-    if (hashList && (!output.file().Seek(ArchiveOffset + index.size()) ||
+    if (hashList && (!output.file().Seek(package::ArchiveOffset + index.size()) ||
                      !WriteAll(output.file(), records.data(), records.size()))) {
         error = output.WriteError();
         return BuildResult::WriteFailed;
@@ -296,3 +300,5 @@ BuildResult BuildPackage(const BuildRequest& request, std::string& error, BuildS
     if (summary != nullptr) *summary = done;
     return result;
 }
+
+}  // namespace upkg

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace upkg {
+
 enum class ArchiveFormat { Arc20, PackFile };
 enum class HashListVersion { V2, V1, None };
 
@@ -42,3 +44,5 @@ struct BuildSummary {
 // the system's reason.
 BuildResult BuildPackage(const BuildRequest& request, std::string& error,
                          BuildSummary* summary = nullptr);
+
+}  // namespace upkg

@@ -4,6 +4,8 @@
 #include "tools/upkg/report.h"
 #include "tools/upkg/subcommands.h"
 
+namespace upkg {
+
 namespace {
 
 // The request's choices from their names; false with `error` set for an unknown one.
@@ -71,3 +73,5 @@ int RunBuild(const Arguments& args) {
     }
     return ExitOk;
 }
+
+}  // namespace upkg

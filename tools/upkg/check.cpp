@@ -14,6 +14,8 @@
 #include "tools/upkg/stream.h"
 #include "tools/upkg/subcommands.h"
 
+namespace upkg {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,9 +48,9 @@ std::vector<fs::path> Matches(const fs::path& folder, const std::string& name, L
         auto& names = read[folder];
         std::error_code ec;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-            names.emplace_back(Folded(FromSystemPath(it->path().filename())), it->path());
+            names.emplace_back(Folded(package::FromSystemPath(it->path().filename())), it->path());
     }
-    const std::u16string wanted = Folded(FromSystemPath(fs::u8path(name)));
+    const std::u16string wanted = Folded(package::FromSystemPath(fs::u8path(name)));
     std::vector<fs::path> found;
     for (const auto& [folded, path] : read[folder])
         if (folded == wanted) found.push_back(path);
@@ -76,13 +78,13 @@ Found FindRecordedFile(const fs::path& folder, const std::string& recorded, List
 }
 
 // Where the record leads, or why it leads nowhere Windows would go.
-Found Locate(const fs::path& folder, const HashListEntry& record, Listings& read) {
-    switch (CheckInstallPath(record.path.c_str())) {
-        case InstallPathProblem::None:
+Found Locate(const fs::path& folder, const package::HashListEntry& record, Listings& read) {
+    switch (package::CheckInstallPath(record.path.c_str())) {
+        case package::InstallPathProblem::None:
             return FindRecordedFile(folder, record.path, read);
-        case InstallPathProblem::LeavesFolder:
+        case package::InstallPathProblem::LeavesFolder:
             return {FileStatus::Damaged, {}, "the path leaves the folder"};
-        case InstallPathProblem::ForbiddenCharacter:
+        case package::InstallPathProblem::ForbiddenCharacter:
             return {FileStatus::Damaged,
                     {},
                     "the path holds a character Windows does not allow in a name"};
@@ -90,10 +92,11 @@ Found Locate(const fs::path& folder, const HashListEntry& record, Listings& read
     return {};
 }
 
-void CheckFile(const HashListEntry& record, Progress& progress, Found& found) {
-    CFileDX file;
+void CheckFile(const package::HashListEntry& record, Progress& progress, Found& found) {
+    package::CFileDX file;
     uint64_t size = 0, checksum = 0;
-    if (!file.OpenForRead(FromSystemPath(found.path).c_str()) || !file.GetFullSize(&size) ||
+    if (!file.OpenForRead(package::FromSystemPath(found.path).c_str()) ||
+        !file.GetFullSize(&size) ||
         StreamWithChecksum(file, size, nullptr, checksum, progress) != StreamResult::Done) {
         found = {FileStatus::Damaged, {}, "cannot be read: " + ReadProblem(file)};
     } else if (checksum != record.value) {
@@ -103,27 +106,28 @@ void CheckFile(const HashListEntry& record, Progress& progress, Found& found) {
     }
 }
 
-bool LoadList(const fs::path& folder, Listings& read, HashListHeader& header,
-              std::vector<HashListEntry>& records, std::string& error) {
-    const std::vector<fs::path> found = Matches(folder, HashListName, read);
+bool LoadList(const fs::path& folder, Listings& read, package::HashListHeader& header,
+              std::vector<package::HashListEntry>& records, std::string& error) {
+    const std::vector<fs::path> found = Matches(folder, package::HashListName, read);
     if (found.size() > 1) {
         error = Quoted(found[0]) + " and " + Quoted(found[1]) +
                 " differ only in case: which is the hash list is not clear";
         return false;
     }
-    const fs::path path = found.empty() ? folder / HashListName : found[0];
-    CFileDX file;
-    if (!file.OpenForRead(FromSystemPath(path).c_str())) {
+    const fs::path path = found.empty() ? folder / package::HashListName : found[0];
+    package::CFileDX file;
+    if (!file.OpenForRead(package::FromSystemPath(path).c_str())) {
         error = "cannot open " + Quoted(path) + ": " + file.LastErrorText();
         return false;
     }
-    if (ReadHashList(header, records, file)) return true;
+    if (package::ReadHashList(header, records, file)) return true;
     error = Quoted(path) + " is not a readable hash list";
     return false;
 }
 
 // The record's line: trouble always, all when verbose; empty when there is none.
-std::string RecordLine(const Arguments& args, const HashListEntry& record, const Found& found) {
+std::string RecordLine(const Arguments& args, const package::HashListEntry& record,
+                       const Found& found) {
     const std::string path = Shown(record.path);
     switch (found.status) {
         case FileStatus::Ok:
@@ -143,8 +147,8 @@ std::string RecordLine(const Arguments& args, const HashListEntry& record, const
 int RunCheck(const Arguments& args) {
     if (args.positional.size() != 1) return UsageError("check", "name one FOLDER");
     const fs::path folder = fs::u8path(args.positional[0]);
-    HashListHeader header;
-    std::vector<HashListEntry> records;
+    package::HashListHeader header;
+    std::vector<package::HashListEntry> records;
     std::string error;
     Listings read;
     if (!LoadList(folder, read, header, records, error)) return Fail(ExitDamaged, error);
@@ -152,7 +156,7 @@ int RunCheck(const Arguments& args) {
     // Every record is found first, so that progress knows the whole.
     std::vector<Found> found;
     uint64_t total = 0;
-    for (const HashListEntry& record : records) {
+    for (const package::HashListEntry& record : records) {
         found.push_back(Locate(folder, record, read));
         std::error_code ec;
         const uintmax_t size = fs::file_size(found.back().path, ec);
@@ -163,7 +167,9 @@ int RunCheck(const Arguments& args) {
         std::printf(
             "{\"folder\": %s, \"list\": \"%s\", \"files\": [",
             JsonString(args.positional[0]).c_str(),
-            std::memcmp(header.magic, HashListMagicV2, HashListMagicSize) == 0 ? "v2" : "v1");
+            std::memcmp(header.magic, package::HashListMagicV2, package::HashListMagicSize) == 0
+                ? "v2"
+                : "v1");
     size_t counts[4] = {};
     Progress progress(total, json || args.Quiet() || args.Verbose());
     for (size_t i = 0; i < records.size(); ++i) {
@@ -185,3 +191,5 @@ int RunCheck(const Arguments& args) {
                     sound ? "OK" : "DAMAGED");
     return sound ? ExitOk : ExitDamaged;
 }
+
+}  // namespace upkg

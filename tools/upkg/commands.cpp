@@ -7,6 +7,8 @@
 #include "tools/upkg/report.h"
 #include "tools/upkg/subcommands.h"
 
+namespace upkg {
+
 namespace {
 
 constexpr char Version[] = "upkg 2.0.0";
@@ -184,3 +186,5 @@ int RunUpkg(const std::vector<std::string>& arguments) {
         return Fail(ExitDamaged, name + ": " + failure.what());
     }
 }
+
+}  // namespace upkg

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace upkg {
+
 // Exit codes.
 constexpr int ExitOk = 0;
 constexpr int ExitDamaged = 1;  // a damaged package, or a file that cannot be read or written
@@ -11,3 +13,5 @@ constexpr int ExitUsage = 2;    // wrong arguments, or inputs that cannot make a
 
 // Runs the command in `arguments` (UTF-8, without the program name).
 int RunUpkg(const std::vector<std::string>& arguments);
+
+}  // namespace upkg

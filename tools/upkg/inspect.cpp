@@ -10,33 +10,37 @@
 #include "tools/upkg/report.h"
 #include "tools/upkg/subcommands.h"
 
-bool OpenPackage(const std::string& path, CFileDX& file, Package& package, std::string& error) {
-    const std::u16string widePath = FromSystemPath(std::filesystem::u8path(path));
+namespace upkg {
+
+bool OpenPackage(const std::string& path, package::CFileDX& file, Package& package,
+                 std::string& error) {
+    const std::u16string widePath = package::FromSystemPath(std::filesystem::u8path(path));
     if (!file.OpenForRead(widePath.c_str())) {
         error = "cannot open " + Quoted(path) + ": " + file.LastErrorText();
         return false;
     }
-    char16_t title[TitleCapacity];
+    char16_t title[package::TitleCapacity];
     uint64_t size = 0;
-    if (!file.GetFullSize(&size) || size < ArchiveOffset ||
-        !ReadPackageTitle(widePath.c_str(), title)) {
+    if (!file.GetFullSize(&size) || size < package::ArchiveOffset ||
+        !package::ReadPackageTitle(widePath.c_str(), title)) {
         error = Quoted(path) + " holds no update package";
         return false;
     }
     Package read;
-    if (!ReadPackagePlan(file, read.plan)) {
+    if (!package::ReadPackagePlan(file, read.plan)) {
         error = "the archive index of " + Quoted(path) + " cannot be read";
         return false;
     }
-    read.title = WideToNarrow(title, ConversionMode::ToUtf8).value_or("");
-    read.format = std::memcmp(read.plan.header.magic, Arc20Magic, ArchiveMagicSize) == 0
-                      ? "ARC20"
-                      : "PackFile";
+    read.title = text::WideToNarrow(title, text::ConversionMode::ToUtf8).value_or("");
+    read.format =
+        std::memcmp(read.plan.header.magic, package::Arc20Magic, package::ArchiveMagicSize) == 0
+            ? "ARC20"
+            : "PackFile";
     package = std::move(read);
     return true;
 }
 
-bool OpenNamedPackage(const Arguments& args, CFileDX& file, Package& package) {
+bool OpenNamedPackage(const Arguments& args, package::CFileDX& file, Package& package) {
     std::string error;
     if (OpenPackage(args.positional[0], file, package, error)) return true;
     Fail(ExitDamaged, error);
@@ -45,16 +49,18 @@ bool OpenNamedPackage(const Arguments& args, CFileDX& file, Package& package) {
 
 uint64_t DataSize(const Package& package) {
     uint64_t total = 0;
-    for (const PlannedEntry& entry : package.plan.entries) total += entry.size;
+    for (const package::PlannedEntry& entry : package.plan.entries) total += entry.size;
     return total;
 }
 
 uint64_t ArchiveEnd(const Package& package) {
-    const IndexLayout& layout = package.format == "ARC20" ? Arc20Layout : PackFileLayout;
-    uint64_t end = sizeof(ArchiveHeader) + uint64_t{package.plan.header.count} * layout.entrySize;
-    for (const PlannedEntry& entry : package.plan.entries)
+    const package::IndexLayout& layout =
+        package.format == "ARC20" ? package::Arc20Layout : package::PackFileLayout;
+    uint64_t end =
+        sizeof(package::ArchiveHeader) + uint64_t{package.plan.header.count} * layout.entrySize;
+    for (const package::PlannedEntry& entry : package.plan.entries)
         end = std::max(end, entry.offset + entry.size);
-    return ArchiveOffset + end;
+    return package::ArchiveOffset + end;
 }
 
 std::string ChecksumHex(uint64_t value) {
@@ -74,7 +80,7 @@ void ListJson(const Package& package) {
     std::printf("{\"title\": %s, \"format\": %s, \"entries\": [", JsonString(package.title).c_str(),
                 JsonString(package.format).c_str());
     const char* separator = "";
-    for (const PlannedEntry& entry : package.plan.entries) {
+    for (const package::PlannedEntry& entry : package.plan.entries) {
         std::printf(
             "%s\n  {\"name\": %s, \"offset\": %llu, \"size\": %u, \"path\": %s, "
             "\"checksum\": %s}",
@@ -94,7 +100,7 @@ void ListHeader(const Package& package, bool verbose) {
         std::printf("hash list: unreadable\n");
     } else if (verbose && package.plan.hasHashList) {
         std::printf("hash list: %zu records\n", package.plan.records.size());
-        for (const HashListEntry& record : package.plan.records)
+        for (const package::HashListEntry& record : package.plan.records)
             std::printf("  %s  %s\n", ChecksumHex(record.value).c_str(),
                         Shown(record.path).c_str());
     }
@@ -105,7 +111,7 @@ void ListHeader(const Package& package, bool verbose) {
 
 int RunList(const Arguments& args) {
     if (args.positional.size() != 1) return UsageError("list", "name one PACKAGE.exe");
-    CFileDX file;
+    package::CFileDX file;
     Package package;
     if (!OpenNamedPackage(args, file, package)) return ExitDamaged;
     if (args.Has("--json")) {
@@ -113,7 +119,7 @@ int RunList(const Arguments& args) {
         return ExitOk;
     }
     if (!args.Quiet()) ListHeader(package, args.Verbose());
-    for (const PlannedEntry& entry : package.plan.entries) {
+    for (const package::PlannedEntry& entry : package.plan.entries) {
         std::printf("%12llu %12u  %-16s  %s", static_cast<unsigned long long>(entry.offset),
                     entry.size, entry.expected ? ChecksumHex(*entry.expected).c_str() : "none",
                     Shown(entry.name).c_str());
@@ -125,3 +131,5 @@ int RunList(const Arguments& args) {
     }
     return ExitOk;
 }
+
+}  // namespace upkg

@@ -10,6 +10,8 @@
 #include "package/native_path.h"
 #include "tools/upkg/interrupt_cleanup.h"
 
+namespace upkg {
+
 namespace {
 
 // Read by the signal handler, so kept in plain storage that needs no allocation.
@@ -39,10 +41,10 @@ void InstallHandlers() {
 
 }  // namespace
 
-void ArmInterruptCleanup(const HeldFolder& folder, const std::u16string& name) {
+void ArmInterruptCleanup(const package::HeldFolder& folder, const std::u16string& name) {
     armed = 0;
     std::string native;
-    if (!ToNativePath(name.c_str(), &native) || native.size() >= sizeof armedName) return;
+    if (!package::ToNativePath(name.c_str(), &native) || native.size() >= sizeof armedName) return;
     std::memcpy(armedName, native.c_str(), native.size() + 1);
     armedFolder = static_cast<int>(folder.Handle());
     InstallHandlers();
@@ -52,3 +54,5 @@ void ArmInterruptCleanup(const HeldFolder& folder, const std::u16string& name) {
 void DisarmInterruptCleanup() {
     armed = 0;
 }
+
+}  // namespace upkg

@@ -1,5 +1,9 @@
 #include "tools/upkg/interrupt_cleanup.h"
 
-void ArmInterruptCleanup(const HeldFolder&, const std::u16string&) {}
+namespace upkg {
+
+void ArmInterruptCleanup(const package::HeldFolder&, const std::u16string&) {}
 
 void DisarmInterruptCleanup() {}
+
+}  // namespace upkg

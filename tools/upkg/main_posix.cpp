@@ -1,5 +1,5 @@
 #include "tools/upkg/commands.h"
 
 int main(int argc, char** argv) {
-    return RunUpkg(std::vector<std::string>(argv + 1, argv + argc));
+    return upkg::RunUpkg(std::vector<std::string>(argv + 1, argv + argc));
 }

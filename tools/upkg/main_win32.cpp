@@ -18,16 +18,16 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
         std::optional<std::string> argument =
-            WideToNarrow(AsUtf16(argv[i]), ConversionMode::ToUtf8);
+            text::WideToNarrow(AsUtf16(argv[i]), text::ConversionMode::ToUtf8);
         // Converted, a lone surrogate would name another file, or none.
-        if (HasLoneSurrogate(AsUtf16(argv[i]), wcslen(argv[i])) || !argument) {
+        if (text::HasLoneSurrogate(AsUtf16(argv[i]), wcslen(argv[i])) || !argument) {
             std::fprintf(stderr,
                          "upkg: argument %d is not valid Unicode (it holds a lone "
                          "surrogate); such a name cannot be used\n",
                          i);
-            return ExitUsage;
+            return upkg::ExitUsage;
         }
         arguments.push_back(std::move(*argument));
     }
-    return RunUpkg(arguments);
+    return upkg::RunUpkg(arguments);
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace upkg {
+
 namespace {
 
 constexpr std::chrono::milliseconds RedrawInterval(200);
@@ -63,3 +65,5 @@ void Progress::Draw() {
     drawn = this;
     std::fflush(stderr);
 }
+
+}  // namespace upkg

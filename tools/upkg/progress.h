@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace upkg {
+
 // Blanks the line of the Progress on the terminal now, if any: a message comes next.
 void ClearProgressLine();
 
@@ -37,3 +39,5 @@ private:
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastDrawn_;
 };
+
+}  // namespace upkg

@@ -5,6 +5,8 @@
 #include "text/encoding.h"
 #include "tools/upkg/progress.h"
 
+namespace upkg {
+
 int Fail(int code, const std::string& message) {
     ClearProgressLine();
     std::fflush(stdout);
@@ -32,7 +34,7 @@ void AppendShown(uint32_t code, bool controls, std::string& out) {
     } else if (controls && code >= 0x80 && code < 0xA0) {
         AppendEscape("\\u%04x", code, out);
     } else {
-        AppendUtf8(code, &out);
+        text::AppendUtf8(code, &out);
     }
 }
 
@@ -42,7 +44,7 @@ std::string ShownText(const std::string& name, bool controls) {
     std::string out;
     for (size_t at = 0; at < name.size();) {
         uint32_t code;
-        const uint32_t length = DecodeUtf8Strictly(name.data() + at, name.size() - at, &code);
+        const uint32_t length = text::DecodeUtf8Strictly(name.data() + at, name.size() - at, &code);
         if (length != 0) {
             AppendShown(code, controls, out);
             at += length;
@@ -60,7 +62,7 @@ std::string Shown(const std::string& name) {
 }
 
 std::string Shown(const std::filesystem::path& path) {
-    const std::u16string wide = FromSystemPath(path);
+    const std::u16string wide = package::FromSystemPath(path);
     std::string out;
     for (size_t at = 0; at < wide.size(); ++at) {
         uint32_t code = wide[at];
@@ -104,6 +106,8 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string ReadProblem(const CFileDX& file) {
+std::string ReadProblem(const package::CFileDX& file) {
     return file.LastError() != 0 ? file.LastErrorText() : "it ended before its size said";
 }
+
+}  // namespace upkg

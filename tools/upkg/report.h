@@ -6,6 +6,8 @@
 
 #include "package/file.h"
 
+namespace upkg {
+
 // "upkg: MESSAGE" on stderr; returns `code`.
 int Fail(int code, const std::string& message);
 
@@ -25,4 +27,6 @@ std::string Quoted(const std::filesystem::path& path);
 std::string JsonString(const std::string& text);
 
 // Why a read of `file` failed: the system's reason, or that the file ended early.
-std::string ReadProblem(const CFileDX& file);
+std::string ReadProblem(const package::CFileDX& file);
+
+}  // namespace upkg

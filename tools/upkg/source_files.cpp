@@ -12,6 +12,8 @@
 #include "tools/upkg/report.h"
 #include "tools/upkg/stored_text.h"
 
+namespace upkg {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -80,15 +82,16 @@ const std::string* ExcludedBy(const std::vector<std::string>& patterns,
 // A name found in a folder as the package stores it: UTF-8, which has no form for a byte that
 // is not UTF-8 text (or, on Windows, a lone surrogate).
 std::optional<std::string> PackageName(const fs::path& name) {
-    const std::u16string wide = FromSystemPath(name);
-    if (HasLoneSurrogate(wide.data(), wide.size())) return std::nullopt;
-    return WideToNarrow(wide.c_str(), ConversionMode::ToUtf8);
+    const std::u16string wide = package::FromSystemPath(name);
+    if (text::HasLoneSurrogate(wide.data(), wide.size())) return std::nullopt;
+    return text::WideToNarrow(wide.c_str(), text::ConversionMode::ToUtf8);
 }
 
 // The file as it is listed, so that packing can tell it is still the same file.
 BuildResult Identify(SourceFile& file, std::string& error) {
-    CFileDX in;
-    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::Links::Refuse) ||
+    package::CFileDX in;
+    if (!in.OpenForRead(package::FromSystemPath(file.path).c_str(),
+                        package::HeldFolder::Links::Refuse) ||
         !in.GetIdentity(&file.identity)) {
         error = "cannot read " + Quoted(file.path) + ": " + in.LastErrorText();
         return BuildResult::WriteFailed;
@@ -123,31 +126,31 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
     std::string relative;  // '/' between folders, as patterns have them
     for (const fs::path& part : path.lexically_relative(source))
         relative += (relative.empty() ? "" : "/") + Shown(part);
-    NodeKind kind;
-    if (!GetNodeKind(FromSystemPath(path).c_str(), kind)) {
-        error = "cannot read " + Quoted(path) + ": " + SystemErrorText();
+    package::NodeKind kind;
+    if (!package::GetNodeKind(package::FromSystemPath(path).c_str(), kind)) {
+        error = "cannot read " + Quoted(path) + ": " + package::SystemErrorText();
         return BuildResult::WriteFailed;
     }
     if (const std::string* pattern = ExcludedBy(patterns, relative)) {
         it.disable_recursion_pending();
         if (request.verbose)
             std::printf("left out %s%s (--exclude %s)\n", relative.c_str(),
-                        kind == NodeKind::Folder ? "/" : "", Shown(*pattern).c_str());
+                        kind == package::NodeKind::Folder ? "/" : "", Shown(*pattern).c_str());
         return BuildResult::Ok;
     }
-    if (kind == NodeKind::Link) {
+    if (kind == package::NodeKind::Link) {
         error = Quoted(path) + " is a symbolic link, which upkg does not follow: put the " +
                 "file itself there, or leave it out with --exclude";
         return BuildResult::Refused;
     }
-    if (kind == NodeKind::Folder) {
+    if (kind == package::NodeKind::Folder) {
         std::error_code ec;
         if (request.verbose && fs::is_empty(path, ec))
             std::printf("left out empty folder %s/ (an update holds only files)\n",
                         relative.c_str());
         return BuildResult::Ok;
     }
-    if (kind != NodeKind::File) {
+    if (kind != package::NodeKind::File) {
         error = Quoted(path) + " is neither a regular file nor a folder";
         return BuildResult::Refused;
     }
@@ -156,9 +159,10 @@ BuildResult Visit(const BuildRequest& request, const std::vector<std::string>& p
 
 }  // namespace
 
-bool OpenListed(const SourceFile& file, CFileDX& in, std::string& error) {
-    FileIdentity now;
-    if (!in.OpenForRead(FromSystemPath(file.path).c_str(), HeldFolder::Links::Refuse) ||
+bool OpenListed(const SourceFile& file, package::CFileDX& in, std::string& error) {
+    package::FileIdentity now;
+    if (!in.OpenForRead(package::FromSystemPath(file.path).c_str(),
+                        package::HeldFolder::Links::Refuse) ||
         !in.GetIdentity(&now)) {
         error = "cannot open " + Quoted(file.path) + ": " + in.LastErrorText();
         return false;
@@ -172,9 +176,9 @@ bool OpenListed(const SourceFile& file, CFileDX& in, std::string& error) {
 
 PackageLayout LayoutFor(const BuildRequest& request) {
     const bool v1 = request.hashList == HashListVersion::V1;
-    const uint32_t recordSize = v1 ? HashRecordSizeV1 : HashRecordSizeV2;
-    return {request.format == ArchiveFormat::Arc20 ? Arc20Layout : PackFileLayout, recordSize,
-            recordSize - 8, v1 ? HashListMagicV1 : HashListMagicV2};
+    const uint32_t recordSize = v1 ? package::HashRecordSizeV1 : package::HashRecordSizeV2;
+    return {request.format == ArchiveFormat::Arc20 ? package::Arc20Layout : package::PackFileLayout,
+            recordSize, recordSize - 8, v1 ? package::HashListMagicV1 : package::HashListMagicV2};
 }
 
 bool GlobMatches(const char* pattern, const char* text) {
@@ -235,8 +239,8 @@ namespace {
 
 bool CheckName(const PackageLayout& layout, SourceFile& file, std::set<std::string>& names,
                std::string& error) {
-    const std::string folded = Lowercased(file.name);
-    if (folded == HashListName) {
+    const std::string folded = text::Lowercased(file.name);
+    if (folded == package::HashListName) {
         error = Quoted(file.relative) + ": the name is kept for the update's hash list";
         return false;
     }
@@ -285,7 +289,8 @@ bool CheckPath(const BuildRequest& request, const PackageLayout& layout, const S
 
 bool CheckFiles(const BuildRequest& request, std::vector<SourceFile>& files, std::string& error) {
     const PackageLayout layout = LayoutFor(request);
-    const size_t limit = MaximumEntries - (request.hashList != HashListVersion::None ? 1 : 0);
+    const size_t limit =
+        package::MaximumEntries - (request.hashList != HashListVersion::None ? 1 : 0);
     if (files.empty()) {
         error = "no files below " + Quoted(request.source);
         return false;
@@ -303,7 +308,7 @@ bool CheckFiles(const BuildRequest& request, std::vector<SourceFile>& files, std
         destinations.push_back(file.relative);
     }
     // The updater refuses a package that would write one file twice or one it keeps.
-    if (const std::optional<size_t> collision = FindWriteCollision(destinations)) {
+    if (const std::optional<size_t> collision = package::FindWriteCollision(destinations)) {
         error = Quoted(files[*collision].relative) +
                 ": it or its temporary file (.tmp) would overwrite another file of the update "
                 "or one the updater keeps beside its lists";
@@ -311,3 +316,5 @@ bool CheckFiles(const BuildRequest& request, std::vector<SourceFile>& files, std
     }
     return true;
 }
+
+}  // namespace upkg

@@ -11,20 +11,22 @@
 #include "package/file.h"
 #include "tools/upkg/build.h"
 
+namespace upkg {
+
 struct SourceFile {
     std::filesystem::path path;
     std::string relative;  // UTF-8, backslashes between components
     std::string name;      // UTF-8, the last component
     std::string storedName;
     uint64_t size = 0;
-    FileIdentity identity;  // as listed: packing refuses a file that is no longer this one
+    package::FileIdentity identity;  // as listed: packing refuses a file that is no longer this one
     uint64_t checksum = 0;
     bool checksumKnown = false;  // folded before packing; the packed bytes must fold the same
 };
 
 // The shape of what a request writes: the index entries and the hash list's records.
 struct PackageLayout {
-    const IndexLayout& index;
+    const package::IndexLayout& index;
     uint32_t recordSize;
     uint32_t pathField;
     const char* hashListMagic;
@@ -44,7 +46,9 @@ BuildResult CollectFiles(const BuildRequest& request, std::vector<SourceFile>& f
 
 // Opens a listed file to read it: never through a link, and only while it is the very file
 // that was listed, of the size it had. False with the reason in `error`.
-bool OpenListed(const SourceFile& file, CFileDX& in, std::string& error);
+bool OpenListed(const SourceFile& file, package::CFileDX& in, std::string& error);
 
 // Refuses a set of files the format or the updater cannot hold, and sets each storedName.
 bool CheckFiles(const BuildRequest& request, std::vector<SourceFile>& files, std::string& error);
+
+}  // namespace upkg

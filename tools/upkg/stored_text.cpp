@@ -4,21 +4,24 @@
 #include "text/convert.h"
 #include "text/encoding.h"
 
+namespace upkg {
+
 namespace {
 
 // UTF-16 as the updater sees stored bytes.
 std::optional<std::u16string> AsRead(const std::string& stored) {
-    return NarrowToWide(stored.c_str());
+    return text::NarrowToWide(stored.c_str());
 }
 
 // Valid UTF-8 only: the updater classifies text itself, and a broken sequence would be
 // taken for code page 932.
 std::optional<std::u16string> FromUtf8(const std::string& text) {
     if (text.find('\0') != std::string::npos) return std::nullopt;
-    if (DetectTextEncoding(text.c_str()) == TextEncoding::Local) return std::nullopt;
-    std::optional<std::u16string> wide = NarrowToWide(text.c_str());
+    if (text::DetectTextEncoding(text.c_str()) == text::TextEncoding::Local) return std::nullopt;
+    std::optional<std::u16string> wide = text::NarrowToWide(text.c_str());
     if (!wide) return std::nullopt;
-    std::optional<std::string> back = WideToNarrow(wide->c_str(), ConversionMode::ToUtf8);
+    std::optional<std::string> back =
+        text::WideToNarrow(wide->c_str(), text::ConversionMode::ToUtf8);
     if (!back || *back != text) return std::nullopt;
     return wide;
 }
@@ -28,7 +31,8 @@ std::optional<std::u16string> FromUtf8(const std::string& text) {
 std::optional<std::string> StoreAsCodePage932(const std::string& text) {
     std::optional<std::u16string> wide = FromUtf8(text);
     if (!wide) return std::nullopt;
-    std::optional<std::string> stored = WideToNarrow(wide->c_str(), ConversionMode::ToCodePage932);
+    std::optional<std::string> stored =
+        text::WideToNarrow(wide->c_str(), text::ConversionMode::ToCodePage932);
     if (!stored || AsRead(*stored) != wide) return std::nullopt;
     return stored;
 }
@@ -45,5 +49,7 @@ bool IsWindowsFileName(const std::string& name) {
     for (unsigned char c : name)
         if (c < 0x20 || std::string("<>:\"/\\|?*").find(static_cast<char>(c)) != std::string::npos)
             return false;
-    return IsSafeInstallPath(name.c_str());
+    return package::IsSafeInstallPath(name.c_str());
 }
+
+}  // namespace upkg

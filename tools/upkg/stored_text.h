@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace upkg {
+
 // The stored bytes of UTF-8 `text` in code page 932, or nullopt when code page 932 cannot
 // hold it or its bytes would be read back as another text.
 std::optional<std::string> StoreAsCodePage932(const std::string& text);
@@ -16,3 +18,5 @@ std::optional<std::string> StoreAsTitle(const std::string& text);
 // True when `name` is a file or folder name that Windows allows: no control character, none
 // of < > : " / \ | ? *, not ending in a blank or a dot, and no reserved device name.
 bool IsWindowsFileName(const std::string& name);
+
+}  // namespace upkg

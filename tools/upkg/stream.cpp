@@ -13,6 +13,8 @@
 #include "package/file.h"
 #include "tools/upkg/progress.h"
 
+namespace upkg {
+
 void (*BetweenFilesHook)() = nullptr;
 
 namespace {
@@ -24,8 +26,8 @@ constexpr uint64_t Buffers = 3;
 // costs the most, so with an output the reading side also folds; without one, folding is
 // the draining side's whole work. Either way the chunks are folded in order.
 struct Chunks {
-    CFileDX& in;
-    CFileDX* out;
+    package::CFileDX& in;
+    package::CFileDX* out;
     uint64_t length;
     uint8_t* buffers;
     Progress& progress;
@@ -39,12 +41,12 @@ struct Chunks {
     }
     bool Fill(uint64_t k) {
         if (in.Read(BufferOf(k), SizeOf(k)) != SizeOf(k)) return false;
-        if (out != nullptr) AddToChecksum(state, BufferOf(k), SizeOf(k));
+        if (out != nullptr) package::AddToChecksum(state, BufferOf(k), SizeOf(k));
         return true;
     }
     bool Drain(uint64_t k) {
-        if (out == nullptr) AddToChecksum(state, BufferOf(k), SizeOf(k));
-        if (out != nullptr && !WriteInPieces(*out, BufferOf(k), SizeOf(k))) return false;
+        if (out == nullptr) package::AddToChecksum(state, BufferOf(k), SizeOf(k));
+        if (out != nullptr && !package::WriteInPieces(*out, BufferOf(k), SizeOf(k))) return false;
         progress.Add(SizeOf(k));
         return true;
     }
@@ -133,8 +135,8 @@ StreamResult WithReadAhead(Chunks& chunks) {
 
 }  // namespace
 
-StreamResult StreamWithChecksum(CFileDX& in, uint64_t length, CFileDX* out, uint64_t& checksum,
-                                Progress& progress) {
+StreamResult StreamWithChecksum(package::CFileDX& in, uint64_t length, package::CFileDX* out,
+                                uint64_t& checksum, Progress& progress) {
     static thread_local std::unique_ptr<uint8_t[]> memory(new uint8_t[Buffers * StreamChunkSize]);
     Chunks chunks{in, out, length, memory.get(), progress};
     // A single chunk gains nothing from a second thread.
@@ -142,3 +144,5 @@ StreamResult StreamWithChecksum(CFileDX& in, uint64_t length, CFileDX* out, uint
     if (result == StreamResult::Done) std::memcpy(&checksum, chunks.state, sizeof chunks.state);
     return result;
 }
+
+}  // namespace upkg

@@ -3,7 +3,12 @@
 
 #include <cstdint>
 
+namespace package {
 class CFileDX;
+}
+
+namespace upkg {
+
 class Progress;
 
 enum class StreamResult { Done, ReadShort, WriteFailed };
@@ -15,9 +20,11 @@ constexpr uint32_t StreamChunkSize = 0x100000;
 // `out` when it is given. A chunk that cannot be read in full is neither folded nor
 // written; after Done, `in` stands right after the `length` bytes. Longer streams are read
 // ahead on a second thread; `progress` is only called from this one.
-StreamResult StreamWithChecksum(CFileDX& in, uint64_t length, CFileDX* out, uint64_t& checksum,
-                                Progress& progress);
+StreamResult StreamWithChecksum(package::CFileDX& in, uint64_t length, package::CFileDX* out,
+                                uint64_t& checksum, Progress& progress);
 
 // Called after each file that build packs or extract writes, before the next; null in the
 // program. Tests change the file system there, as another program might meanwhile.
 extern void (*BetweenFilesHook)();
+
+}  // namespace upkg

@@ -6,6 +6,8 @@
 #include "tools/upkg/arguments.h"
 #include "tools/upkg/commands.h"
 
+namespace upkg {
+
 int RunBuild(const Arguments& args);
 int RunList(const Arguments& args);
 int RunVerify(const Arguments& args);
@@ -15,3 +17,5 @@ int RunChecksum(const Arguments& args);
 
 // The message on stderr, and where the usage of `command` is told; returns ExitUsage.
 int UsageError(const std::string& command, const std::string& message);
+
+}  // namespace upkg

@@ -13,6 +13,8 @@
 #include "tools/upkg/stream.h"
 #include "tools/upkg/subcommands.h"
 
+namespace upkg {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -53,7 +55,7 @@ Folded FoldStandardInput() {
     uint8_t state[8] = {};
     static uint8_t buffer[StreamChunkSize];
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
-        AddToChecksum(state, buffer, static_cast<uint32_t>(got));
+        package::AddToChecksum(state, buffer, static_cast<uint32_t>(got));
         folded.size += got;
     }
     std::memcpy(&folded.checksum, state, sizeof state);
@@ -64,11 +66,11 @@ Folded FoldStandardInput() {
 Folded Fold(const std::string& name, Progress& progress) {
     if (name == "-") return FoldStandardInput();
     Folded folded;
-    CFileDX file;
-    if (!file.OpenForRead(FromSystemPath(fs::u8path(name)).c_str()) ||
+    package::CFileDX file;
+    if (!file.OpenForRead(package::FromSystemPath(fs::u8path(name)).c_str()) ||
         !file.GetFullSize(&folded.size)) {
-        folded.missing =
-            file.LastError() == ErrorFileNotFound || file.LastError() == ErrorPathNotFound;
+        folded.missing = file.LastError() == package::ErrorFileNotFound ||
+                         file.LastError() == package::ErrorPathNotFound;
         folded.error = "cannot open " + Quoted(name) + ": " + file.LastErrorText();
     } else if (StreamWithChecksum(file, folded.size, nullptr, folded.checksum, progress) !=
                StreamResult::Done) {
@@ -126,8 +128,8 @@ bool ReadList(const std::string& name, std::string& text, std::string& error) {
         error = "cannot read standard input";
         return false;
     }
-    CFileDX file;
-    if (!file.OpenForRead(FromSystemPath(fs::u8path(name)).c_str())) {
+    package::CFileDX file;
+    if (!file.OpenForRead(package::FromSystemPath(fs::u8path(name)).c_str())) {
         error = "cannot open " + Quoted(name) + ": " + file.LastErrorText();
         return false;
     }
@@ -277,3 +279,5 @@ int RunChecksum(const Arguments& args) {
     PrintTally(args, tally);
     return status;
 }
+
+}  // namespace upkg

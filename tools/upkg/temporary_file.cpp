@@ -7,6 +7,8 @@
 #include "tools/upkg/interrupt_cleanup.h"
 #include "tools/upkg/report.h"
 
+namespace upkg {
+
 namespace {
 
 // Names already taken are skipped, so the count only bounds a folder that refuses them all.
@@ -35,12 +37,12 @@ bool TemporaryFile::Create(std::string& error) {
         const std::string suffix = "." + RandomSuffix() + ".tmp";
         const std::u16string candidate =
             u"." + name_ + std::u16string(suffix.begin(), suffix.end());
-        if (file_.OpenForWriteIn(folder_, candidate.c_str(), CreateNew)) {
+        if (file_.OpenForWriteIn(folder_, candidate.c_str(), package::CreateNew)) {
             temporary_ = candidate;
             ArmInterruptCleanup(folder_, temporary_);
             return true;
         }
-        if (file_.LastError() != ErrorFileExists) break;
+        if (file_.LastError() != package::ErrorFileExists) break;
     }
     error = WriteError();
     return false;
@@ -49,7 +51,7 @@ bool TemporaryFile::Create(std::string& error) {
 bool TemporaryFile::PutInPlace(bool replace, std::string& error) {
     file_.Close();
     if (!folder_.Move(temporary_.c_str(), name_.c_str(), replace)) {
-        const std::string reason = SystemErrorText();
+        const std::string reason = package::SystemErrorText();
         error = "cannot put " + Quoted(shown_) + " in place: " + reason;
         return false;
     }
@@ -61,3 +63,5 @@ bool TemporaryFile::PutInPlace(bool replace, std::string& error) {
 std::string TemporaryFile::WriteError() const {
     return "cannot write " + Quoted(shown_) + ": " + file_.LastErrorText();
 }
+
+}  // namespace upkg

@@ -7,11 +7,13 @@
 
 #include "package/file.h"
 
+namespace upkg {
+
 class TemporaryFile {
 public:
     // The final place is `name` in `folder`, which must stay held while this lives; every
     // message names it as `shown`, never by the temporary name.
-    TemporaryFile(const HeldFolder& folder, std::u16string name, std::string shown)
+    TemporaryFile(const package::HeldFolder& folder, std::u16string name, std::string shown)
         : folder_(folder), name_(std::move(name)), shown_(std::move(shown)) {}
     ~TemporaryFile();  // removes the temporary file unless it was put in place
     TemporaryFile(const TemporaryFile&) = delete;
@@ -20,7 +22,7 @@ public:
     // Creates the temporary file exclusively under a name that did not exist; false with
     // `error` set when its folder refuses.
     bool Create(std::string& error);
-    CFileDX& file() { return file_; }
+    package::CFileDX& file() { return file_; }
 
     // Moves the closed file to the final name, over an existing file only when `replace`.
     bool PutInPlace(bool replace, std::string& error);
@@ -29,10 +31,12 @@ public:
     std::string WriteError() const;
 
 private:
-    const HeldFolder& folder_;
+    const package::HeldFolder& folder_;
     std::u16string name_;
     std::string shown_;
     std::u16string temporary_;  // empty until created
-    CFileDX file_;
+    package::CFileDX file_;
     bool placed_ = false;
 };
+
+}  // namespace upkg

@@ -10,6 +10,8 @@
 #include "tools/upkg/subcommands.h"
 #include "tools/upkg/windows_program.h"
 
+namespace upkg {
+
 namespace {
 
 const char* StatusName(EntryStatus status) {
@@ -25,27 +27,27 @@ void MarkDamaged(EntryCheck& entry, const std::string& problem) {
 }
 
 // The refusals of the shared plan, on the entry they concern when there is one.
-void CheckPlan(const PackagePlan& plan, PackageCheck& check) {
+void CheckPlan(const package::PackagePlan& plan, PackageCheck& check) {
     size_t unsafe = 0;
-    switch (CheckPackagePlan(plan, &unsafe)) {
-        case PlanProblem::None:
+    switch (package::CheckPackagePlan(plan, &unsafe)) {
+        case package::PlanProblem::None:
             break;
-        case PlanProblem::UnsafePath:
+        case package::PlanProblem::UnsafePath:
             MarkDamaged(check.entries[unsafe], "it would be installed at " +
                                                    Quoted(plan.entries[unsafe].destination) +
                                                    ", outside the installation folder");
             break;
-        case PlanProblem::ForbiddenName:
+        case package::PlanProblem::ForbiddenName:
             MarkDamaged(check.entries[unsafe], "it would be installed at " +
                                                    Quoted(plan.entries[unsafe].destination) +
                                                    ", a name Windows does not allow");
             break;
-        case PlanProblem::TooManyEntries:
+        case package::PlanProblem::TooManyEntries:
             check.problems.push_back(std::to_string(plan.entries.size()) +
                                      " entries; the updater takes at most " +
-                                     std::to_string(MaximumEntries));
+                                     std::to_string(package::MaximumEntries));
             break;
-        case PlanProblem::Collision:
+        case package::PlanProblem::Collision:
             MarkDamaged(check.entries[unsafe], "it would write the file " +
                                                    Quoted(plan.entries[unsafe].destination) +
                                                    " that another entry or the updater writes too");
@@ -55,10 +57,11 @@ void CheckPlan(const PackagePlan& plan, PackageCheck& check) {
 
 // One flipped byte in a record's path leaves its file without a record and the record
 // without a file: the second is the mark of damage.
-void CheckRecordsUsed(const PackagePlan& plan, PackageCheck& check) {
+void CheckRecordsUsed(const package::PackagePlan& plan, PackageCheck& check) {
     std::vector<bool> used(plan.records.size(), false);
-    for (const PlannedEntry& entry : plan.entries)
-        if (const HashListEntry* record = FindRecordForEntry(plan.records, entry.name))
+    for (const package::PlannedEntry& entry : plan.entries)
+        if (const package::HashListEntry* record =
+                package::FindRecordForEntry(plan.records, entry.name))
             used[static_cast<size_t>(record - plan.records.data())] = true;
     for (size_t i = 0; i < used.size(); ++i)
         if (!used[i])
@@ -66,8 +69,9 @@ void CheckRecordsUsed(const PackagePlan& plan, PackageCheck& check) {
                                      " of the hash list matches no entry");
 }
 
-void CheckData(CFileDX& file, const PlannedEntry& entry, Progress& progress, EntryCheck& check) {
-    if (!file.Seek(static_cast<int64_t>(ArchiveOffset + entry.offset)) ||
+void CheckData(package::CFileDX& file, const package::PlannedEntry& entry, Progress& progress,
+               EntryCheck& check) {
+    if (!file.Seek(static_cast<int64_t>(package::ArchiveOffset + entry.offset)) ||
         StreamWithChecksum(file, entry.size, nullptr, check.checksum, progress) !=
             StreamResult::Done) {
         MarkDamaged(check, "its data is cut short");
@@ -81,9 +85,9 @@ void CheckData(CFileDX& file, const PlannedEntry& entry, Progress& progress, Ent
 
 }  // namespace
 
-PackageCheck CheckPackage(CFileDX& file, const Package& package, Progress& progress,
+PackageCheck CheckPackage(package::CFileDX& file, const Package& package, Progress& progress,
                           const std::function<void(size_t, const EntryCheck&)>& checked) {
-    const PackagePlan& plan = package.plan;
+    const package::PackagePlan& plan = package.plan;
     PackageCheck check;
     check.entries.resize(plan.entries.size());
     CheckPlan(plan, check);
@@ -108,7 +112,7 @@ struct Trailer {
     uint64_t bytes = 0;
 };
 
-Trailer ReadTrailer(CFileDX& file, const Package& package) {
+Trailer ReadTrailer(package::CFileDX& file, const Package& package) {
     Trailer trailer;
     uint8_t headers[4096];
     uint64_t size = 0;
@@ -131,7 +135,7 @@ void PrintJson(const Package& package, const PackageCheck& check, const Trailer&
         JsonString(package.title).c_str(), JsonString(package.format).c_str(),
         SignatureJson(trailer).c_str(), static_cast<unsigned long long>(trailer.bytes));
     for (size_t i = 0; i < check.entries.size(); ++i) {
-        const PlannedEntry& entry = package.plan.entries[i];
+        const package::PlannedEntry& entry = package.plan.entries[i];
         std::printf("%s\n  {\"name\": %s, \"path\": %s, \"status\": \"%s\"}", i ? "," : "",
                     JsonString(entry.name).c_str(), JsonString(entry.destination).c_str(),
                     StatusName(check.entries[i].status));
@@ -144,7 +148,8 @@ void PrintJson(const Package& package, const PackageCheck& check, const Trailer&
 
 // One entry's line as it is checked: damage always, notes unless quiet, all when verbose;
 // empty when there is none.
-std::string EntryLine(const Arguments& args, const PlannedEntry& entry, const EntryCheck& check) {
+std::string EntryLine(const Arguments& args, const package::PlannedEntry& entry,
+                      const EntryCheck& check) {
     if (check.status == EntryStatus::Damaged)
         return "FAILED " + Shown(entry.name) + ": " + check.problem + "\n";
     if (check.status == EntryStatus::Unrecorded && !args.Quiet())
@@ -160,7 +165,7 @@ std::string EntryLine(const Arguments& args, const PlannedEntry& entry, const En
 
 int RunVerify(const Arguments& args) {
     if (args.positional.size() != 1) return UsageError("verify", "name one PACKAGE.exe");
-    CFileDX file;
+    package::CFileDX file;
     Package package;
     if (!OpenNamedPackage(args, file, package)) return ExitDamaged;
     const bool json = args.Has("--json");
@@ -192,3 +197,5 @@ int RunVerify(const Arguments& args) {
                 verified, unrecorded, check.damaged ? "DAMAGED" : "OK");
     return check.damaged ? ExitDamaged : ExitOk;
 }
+
+}  // namespace upkg

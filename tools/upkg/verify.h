@@ -9,6 +9,8 @@
 
 #include "tools/upkg/inspect.h"
 
+namespace upkg {
+
 class Progress;
 
 enum class EntryStatus { Ok, Damaged, Unrecorded };
@@ -30,5 +32,7 @@ struct PackageCheck {
 // be read; unrecorded when it has no record and goes under its own name. A record that
 // matches no entry, or a plan the updater refuses, is a problem of the whole package.
 // `checked` (when given) is called after each entry.
-PackageCheck CheckPackage(CFileDX& file, const Package& package, Progress& progress,
+PackageCheck CheckPackage(package::CFileDX& file, const Package& package, Progress& progress,
                           const std::function<void(size_t, const EntryCheck&)>& checked = {});
+
+}  // namespace upkg

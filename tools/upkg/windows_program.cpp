@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace upkg {
+
 namespace {
 
 constexpr uint32_t PeOffsetField = 0x3C;
@@ -43,3 +45,5 @@ std::optional<CertificateTable> FindCertificateTable(const uint8_t* image, uint6
     if (table.offset == 0 || table.size == 0) return std::nullopt;
     return table;
 }
+
+}  // namespace upkg

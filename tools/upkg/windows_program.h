@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 
+namespace upkg {
+
 // True when the file's first `size` bytes start with "MZ" and hold at 0x3C the offset of
 // a "PE\0\0" signature within them.
 bool IsWindowsProgram(const uint8_t* image, uint64_t size);
@@ -18,3 +20,5 @@ struct CertificateTable {
 // The certificate table that the headers among the file's first `size` bytes name;
 // nullopt when they name none or are cut short.
 std::optional<CertificateTable> FindCertificateTable(const uint8_t* image, uint64_t size);
+
+}  // namespace upkg
