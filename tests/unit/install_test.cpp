@@ -175,6 +175,24 @@ TEST_F(InstallTest, RefusedPackagesChangeNothingAnywhere) {
     EXPECT_EQ(Install(), ResultCode::PackageIndexUnreadable);
 }
 
+// A move that fails takes back the moves made before it: a file planted, once the journal
+// named it, where the last file is to be set aside stops the commit after two moves.
+TEST_F(InstallTest, AFailedMoveTakesBackTheMovesBeforeIt) {
+    BuildUpdate({{"a.arc", ToBytes("new a")}, {"b.arc", ToBytes("new b")}, {"c.arc", {}}});
+    MakeGame({{"a.arc (read-only)", ToBytes("old a")}, {"c.arc", {}}, {"uninst.lst", {0}}});
+    const Tree before = Snapshot(game_);
+    static fs::path aside;
+    aside = AsideIn(game_, "c.arc");
+    FileStepHook = [] {
+        if (fs::exists(aside.parent_path() / "update.journal") && !fs::exists(aside))
+            WriteFile(aside, ToBytes("planted"));
+    };
+    EXPECT_EQ(Install(), ResultCode::InstallFailed);
+    FileStepHook = nullptr;
+    fs::remove(aside);
+    EXPECT_EQ(Snapshot(game_), before);
+}
+
 // Planted journals and links are refused whole: nothing inside or outside the folder changes.
 TEST_F(InstallTest, PlantedJournalsAndLinksChangeNothing) {
     const fs::path outside = root_.path() / "outside";

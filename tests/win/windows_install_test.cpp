@@ -46,12 +46,19 @@ TEST_F(WindowsInstallTest, HeldOrPlantedFilesNeverBreakTheFolder) {
               {"zol.hvl", MakeHashList(HashListMagicV2, 0, {{"a.arc", 1}})},
               {"uninst.lst", ToBytes("a.arc\n")}});
     const Tree before = Snapshot(game_);
+    // Another program holds c.arc open without sharing: its move fails once a.arc and b.arc
+    // were moved in, and they are taken back.
+    static HANDLE held;
+    held = Hold(game_ / "c.arc");
+    EXPECT_EQ(Install(), ResultCode::InstallFailed);
+    CloseHandle(held);
+    EXPECT_EQ(Snapshot(game_), before);
 
     // Once c.arc is set aside, a file is put at its name and a scanner holds the set-aside
     // file: moving in and back fail. The journal stays, and the next start takes back.
-    static HANDLE held = INVALID_HANDLE_VALUE;
     static fs::path aside;
     aside = AsideIn(game_, "c.arc");
+    held = INVALID_HANDLE_VALUE;
     FileStepHook = [] {
         if (held != INVALID_HANDLE_VALUE || !fs::exists(aside)) return;
         held = Hold(aside);
