@@ -38,6 +38,19 @@ bool JoinPath(char16_t* out, size_t capacity, const char16_t* folder, const char
     return true;
 }
 
+bool HoldParent(const char16_t* path, HeldFolder& folder, std::u16string& name) {
+    const std::u16string whole(path);
+    const size_t last = whole.find_last_of(std::u16string{u'/', FolderSeparator});
+    if (last == std::u16string::npos) {
+        name = whole;
+        return folder.Open(u".", HeldFolder::Links::Follow);
+    }
+    // A root ("/", "C:\\") keeps its separator; "C:" alone would name the drive's current folder.
+    const bool root = last == 0 || whole[last - 1] == u':';
+    name = whole.substr(last + 1);
+    return folder.Open(whole.substr(0, root ? last + 1 : last).c_str(), HeldFolder::Links::Follow);
+}
+
 HeldFolder::~HeldFolder() {
     Close();
 }

@@ -119,9 +119,6 @@ std::string SystemErrorText();
 // read-only or the move fails.
 bool MoveFileOver(const char16_t* source, const char16_t* target);
 
-// Deletes a file; false when it could not be deleted.
-bool DeleteFileAt(const char16_t* path);
-
 // True when something (a file or a folder) exists at `path`.
 bool PathExists(const char16_t* path);
 
@@ -171,6 +168,10 @@ bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes);
 // which the POSIX build turns back into the same byte, so every name reaches the system
 // unchanged.
 std::u16string FromSystemPath(const std::filesystem::path& path);
+
+// Holds the folder that `path` names a file in (links on the way followed, as an open by path
+// follows them) and gives the file's own name in `name`; false when that folder cannot be held.
+bool HoldParent(const char16_t* path, HeldFolder& folder, std::u16string& name);
 
 // `relative`, a path inside an installation or package with `\` between folders, joined to
 // `folder` in the system's form. False when the result does not fit in `capacity` units.

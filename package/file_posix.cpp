@@ -328,14 +328,6 @@ bool GetAvailableBytes(const char16_t* folder, uint64_t* bytes) {
     return true;
 }
 
-bool DeleteFileAt(const char16_t* path) {
-    std::string native;
-    if (!ToNativePath(path, &native)) return false;
-    struct stat info;
-    if (stat(native.c_str(), &info) != 0 || S_ISDIR(info.st_mode) || IsReadOnly(info)) return false;
-    return unlink(native.c_str()) == 0;
-}
-
 bool PathExists(const char16_t* path) {
     std::string native;
     struct stat info;

@@ -184,10 +184,6 @@ bool MoveFileOver(const char16_t* source, const char16_t* target) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool DeleteFileAt(const char16_t* path) {
-    return DeleteFileW(AsWide(path)) != 0;
-}
-
 bool PathExists(const char16_t* path) {
     return GetFileAttributesW(AsWide(path)) != INVALID_FILE_ATTRIBUTES;
 }

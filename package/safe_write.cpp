@@ -2,8 +2,6 @@
 
 #include <new>
 
-#include "package/file.h"
-
 namespace package {
 
 namespace {
@@ -14,24 +12,46 @@ void Step(const SafeWrite& how) {
 
 }  // namespace
 
-bool WriteFileSafely(const char16_t* path, const void* bytes, size_t size, SafeWrite how) {
-    const std::u16string temporary = std::u16string(path) + u".tmp";
-    if (size > 0xFFFFFFFF) return false;
-    // Whatever stands at the temporary name goes first, a link as a link, so that the new
-    // bytes never go through something planted there.
-    Step(how);
-    CFileDX file;
-    if (!RemoveAt(temporary.c_str()) || !file.OpenForWrite(temporary.c_str(), CreateNew))
+bool StagedFile::Create(const std::u16string& temporary, bool clearFirst) {
+    if (!temporary_.empty() || (clearFirst && !folder_.Remove(temporary.c_str())) ||
+        !file_.OpenForWriteIn(folder_, temporary.c_str(), CreateNew))
         return false;
-    // On the disk before the move, so that a power cut cannot leave an empty file behind.
-    const bool written = WriteInPieces(file, bytes, static_cast<uint32_t>(size)) && file.Flush();
-    file.Close();
+    temporary_ = temporary;
+    return true;
+}
+
+bool StagedFile::PutInPlace(bool flush, bool replace) {
+    if (temporary_.empty() || placed_) return false;
+    const bool flushed = !flush || file_.Flush();
+    file_.Close();
+    placed_ = flushed && folder_.Move(temporary_.c_str(), name_.c_str(), replace);
+    return placed_;
+}
+
+void StagedFile::Discard() {
+    file_.Close();
+    if (temporary_.empty() || placed_) return;
+    folder_.Remove(temporary_.c_str());
+    temporary_.clear();
+}
+
+bool WriteFileSafely(const char16_t* path, const void* bytes, size_t size, SafeWrite how) {
+    HeldFolder folder;
+    std::u16string name;
+    if (size > 0xFFFFFFFF || !HoldParent(path, folder, name)) return false;
+    StagedFile staged(folder, name);
+    // The temporary name is cleared first, so that the new bytes never go through something
+    // planted there.
     Step(how);
-    if (written && (how.replace ? MoveFileOver(temporary.c_str(), path)
-                                : MoveToNewName(temporary.c_str(), path)))
-        return true;
-    RemoveAt(temporary.c_str());
-    return false;
+    if (!staged.Create(name + u".tmp", true) ||
+        !WriteInPieces(staged.file(), bytes, static_cast<uint32_t>(size)))
+        return false;
+    Step(how);
+    // Windows never replaces a read-only file; a rename elsewhere would.
+    const uint32_t old = folder.AttributesOf(name.c_str());
+    if (how.replace && old != NoFileAttributes && (old & AttributeReadOnly)) return false;
+    // On the disk before the move, so that a power cut cannot leave an empty file behind.
+    return staged.PutInPlace(true, how.replace);
 }
 
 bool ReadWholeFile(const char16_t* path, std::string& bytes, uint64_t limit) {

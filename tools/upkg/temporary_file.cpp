@@ -26,42 +26,39 @@ std::string RandomSuffix() {
 }  // namespace
 
 TemporaryFile::~TemporaryFile() {
-    file_.Close();
-    if (temporary_.empty() || placed_) return;
-    folder_.Remove(temporary_.c_str());
-    DisarmInterruptCleanup();
+    staged_.Discard();
+    if (armed_) DisarmInterruptCleanup();
 }
 
 bool TemporaryFile::Create(std::string& error) {
     for (int attempt = 0; attempt < Attempts; ++attempt) {
         const std::string suffix = "." + RandomSuffix() + ".tmp";
         const std::u16string candidate =
-            u"." + name_ + std::u16string(suffix.begin(), suffix.end());
-        if (file_.OpenForWriteIn(folder_, candidate.c_str(), package::CreateNew)) {
-            temporary_ = candidate;
-            ArmInterruptCleanup(folder_, temporary_);
+            u"." + staged_.name() + std::u16string(suffix.begin(), suffix.end());
+        if (staged_.Create(candidate, false)) {
+            ArmInterruptCleanup(folder_, candidate);
+            armed_ = true;
             return true;
         }
-        if (file_.LastError() != package::ErrorFileExists) break;
+        if (staged_.file().LastError() != package::ErrorFileExists) break;
     }
     error = WriteError();
     return false;
 }
 
 bool TemporaryFile::PutInPlace(bool replace, std::string& error) {
-    file_.Close();
-    if (!folder_.Move(temporary_.c_str(), name_.c_str(), replace)) {
+    if (!staged_.PutInPlace(false, replace)) {
         const std::string reason = package::SystemErrorText();
         error = "cannot put " + Quoted(shown_) + " in place: " + reason;
         return false;
     }
-    placed_ = true;
     DisarmInterruptCleanup();
+    armed_ = false;
     return true;
 }
 
 std::string TemporaryFile::WriteError() const {
-    return "cannot write " + Quoted(shown_) + ": " + file_.LastErrorText();
+    return "cannot write " + Quoted(shown_) + ": " + staged_.file().LastErrorText();
 }
 
 }  // namespace upkg

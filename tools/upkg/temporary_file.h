@@ -1,11 +1,11 @@
-// A file written under a fresh name beside its final place and moved there only when
-// complete, so that a failure or an interruption never leaves a partial file under the
-// final name, and no file that happens to have the temporary name is ever touched.
+// The packer's outputs, each written under a fresh name beside its final place and moved there
+// only when complete, so that a failure or an interruption never leaves a partial file under
+// the final name, and no file that happens to have the temporary name is ever touched.
 #pragma once
 
 #include <string>
 
-#include "package/file.h"
+#include "package/safe_write.h"
 
 namespace upkg {
 
@@ -14,17 +14,18 @@ public:
     // The final place is `name` in `folder`, which must stay held while this lives; every
     // message names it as `shown`, never by the temporary name.
     TemporaryFile(const package::HeldFolder& folder, std::u16string name, std::string shown)
-        : folder_(folder), name_(std::move(name)), shown_(std::move(shown)) {}
+        : folder_(folder), staged_(folder, std::move(name)), shown_(std::move(shown)) {}
     ~TemporaryFile();  // removes the temporary file unless it was put in place
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // Creates the temporary file exclusively under a name that did not exist; false with
-    // `error` set when its folder refuses.
+    // Creates the temporary file exclusively under a name that did not exist, removed again
+    // if a signal ends the process; false with `error` set when its folder refuses.
     bool Create(std::string& error);
-    package::CFileDX& file() { return file_; }
+    package::CFileDX& file() { return staged_.file(); }
 
     // Moves the closed file to the final name, over an existing file only when `replace`.
+    // Never flushed: an output of gigabytes is left to the system to write.
     bool PutInPlace(bool replace, std::string& error);
 
     // "cannot write "SHOWN": REASON", from the file handle's last failure.
@@ -32,11 +33,9 @@ public:
 
 private:
     const package::HeldFolder& folder_;
-    std::u16string name_;
+    package::StagedFile staged_;
     std::string shown_;
-    std::u16string temporary_;  // empty until created
-    package::CFileDX file_;
-    bool placed_ = false;
+    bool armed_ = false;  // the interrupt cleanup names the temporary file
 };
 
 }  // namespace upkg
