@@ -29,6 +29,7 @@ public:
     bool Create(const std::u16string& temporary, bool clearFirst);
     CFileDX& file() { return file_; }
     const CFileDX& file() const { return file_; }
+    const HeldFolder& folder() const { return folder_; }
     const std::u16string& name() const { return name_; }
 
     // Closes the temporary file, made durable first with `flush`, and moves it to the final

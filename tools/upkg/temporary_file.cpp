@@ -36,7 +36,7 @@ bool TemporaryFile::Create(std::string& error) {
         const std::u16string candidate =
             u"." + staged_.name() + std::u16string(suffix.begin(), suffix.end());
         if (staged_.Create(candidate, false)) {
-            ArmInterruptCleanup(folder_, candidate);
+            ArmInterruptCleanup(staged_.folder(), candidate);
             armed_ = true;
             return true;
         }

@@ -14,7 +14,7 @@ public:
     // The final place is `name` in `folder`, which must stay held while this lives; every
     // message names it as `shown`, never by the temporary name.
     TemporaryFile(const package::HeldFolder& folder, std::u16string name, std::string shown)
-        : folder_(folder), staged_(folder, std::move(name)), shown_(std::move(shown)) {}
+        : staged_(folder, std::move(name)), shown_(std::move(shown)) {}
     ~TemporaryFile();  // removes the temporary file unless it was put in place
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -32,7 +32,6 @@ public:
     std::string WriteError() const;
 
 private:
-    const package::HeldFolder& folder_;
     package::StagedFile staged_;
     std::string shown_;
     bool armed_ = false;  // the interrupt cleanup names the temporary file
